@@ -1,0 +1,45 @@
+#include "Box.h"
+
+namespace ostrel::media {
+
+ChildBoxes::ChildBoxes(const ByteReader& reader, std::uint64_t begin, std::uint64_t end,
+                       Level level)
+    : reader_(&reader), position_(begin), end_(std::min(end, reader.size())), level_(level) {}
+
+ChildBoxes::ChildBoxes(const ByteReader& reader, const Box& parent, std::uint64_t skip)
+    : ChildBoxes(reader, parent.payload() + std::min(skip, parent.payloadSize()), parent.end()) {}
+
+std::optional<Box> ChildBoxes::next() {
+  if (reader_ == nullptr || position_ >= end_ || end_ - position_ < 8) return std::nullopt;
+  const std::uint64_t room = end_ - position_;
+  const std::optional<std::uint32_t> size32 = reader_->u32(position_);
+  const std::optional<std::uint32_t> type = reader_->u32(position_ + 4);
+  if (!size32 || !type) return std::nullopt;
+
+  Box box{*type, position_, 8, *size32};
+  if (*size32 == 1) {
+    const std::optional<std::uint64_t> size64 = room >= 16 ? reader_->u64(position_ + 8) : std::nullopt;
+    if (!size64) return std::nullopt;
+    box.headerSize = 16;
+    box.size = *size64;
+  } else if (*size32 == 0) {
+    if (level_ == Level::Nested) return std::nullopt;
+    box.size = room;
+  }
+  if (box.size < box.headerSize) return std::nullopt;
+  box.size = std::min(box.size, room);
+  position_ += box.size;
+  if (box.size == room) position_ = end_;
+  return box;
+}
+
+std::optional<Box> findChild(const ByteReader& reader, const Box& parent, FourCC type,
+                             std::uint64_t skip) {
+  ChildBoxes children(reader, parent, skip);
+  while (std::optional<Box> child = children.next()) {
+    if (child->type == type) return child;
+  }
+  return std::nullopt;
+}
+
+}  // namespace ostrel::media

@@ -1,0 +1,75 @@
+#include "ByteReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ostrel::media {
+
+ByteReader::ByteReader(std::unique_ptr<ByteSource> source)
+    : source_(std::move(source)), size_(source_ ? source_->size() : 0) {}
+
+const std::uint8_t* ByteReader::blockFor(std::uint64_t offset, std::size_t* available) const {
+  const std::uint64_t start = offset - offset % kBlockSize;
+  std::size_t chosen = kBlockCount;
+  for (std::size_t i = 0; i < kBlockCount && chosen == kBlockCount; ++i) {
+    if (blocks_[i].filled && blocks_[i].start == start) chosen = i;
+  }
+  if (chosen == kBlockCount) {
+    chosen = 0;  // the least recently used block, or an empty one
+    for (std::size_t i = 1; i < kBlockCount; ++i) {
+      if (blocks_[i].lastUse < blocks_[chosen].lastUse) chosen = i;
+    }
+    if (storage_.empty()) storage_.resize(kBlockSize * kBlockCount);
+    const std::size_t wanted = std::min<std::uint64_t>(kBlockSize, size_ - start);
+    blocks_[chosen].start = start;
+    blocks_[chosen].length = source_->readAt(start, {storage_.data() + chosen * kBlockSize, wanted});
+    blocks_[chosen].filled = true;
+  }
+  Block& block = blocks_[chosen];
+  block.lastUse = ++useCounter_;
+  const std::size_t into = offset - start;
+  if (into >= block.length) return nullptr;
+  *available = block.length - into;
+  return storage_.data() + chosen * kBlockSize + into;
+}
+
+bool ByteReader::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  if (!source_ || !contains(offset, out.size())) return false;
+  if (out.size() > kBlockSize) return source_->readAt(offset, out) == out.size();
+  std::size_t done = 0;
+  while (done < out.size()) {
+    std::size_t available = 0;
+    const std::uint8_t* bytes = blockFor(offset + done, &available);
+    if (bytes == nullptr) return false;
+    const std::size_t count = std::min(available, out.size() - done);
+    std::memcpy(out.data() + done, bytes, count);
+    done += count;
+  }
+  return true;
+}
+
+namespace {
+template <typename Int, std::size_t Width>
+std::optional<Int> bigEndian(const ByteReader& reader, std::uint64_t offset) {
+  std::array<std::uint8_t, Width> bytes{};
+  if (!reader.read(offset, bytes)) return std::nullopt;
+  Int value = 0;
+  for (std::uint8_t byte : bytes) value = static_cast<Int>((value << 8) | byte);
+  return value;
+}
+}  // namespace
+
+std::optional<std::uint8_t> ByteReader::u8(std::uint64_t offset) const {
+  return bigEndian<std::uint8_t, 1>(*this, offset);
+}
+std::optional<std::uint16_t> ByteReader::u16(std::uint64_t offset) const {
+  return bigEndian<std::uint16_t, 2>(*this, offset);
+}
+std::optional<std::uint32_t> ByteReader::u32(std::uint64_t offset) const {
+  return bigEndian<std::uint32_t, 4>(*this, offset);
+}
+std::optional<std::uint64_t> ByteReader::u64(std::uint64_t offset) const {
+  return bigEndian<std::uint64_t, 8>(*this, offset);
+}
+
+}  // namespace ostrel::media

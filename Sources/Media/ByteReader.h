@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "ByteSource.h"
+
+namespace ostrel::media {
+
+// Reads exact byte ranges and big-endian fields from a source through a small
+// cache of aligned blocks, so that neighbouring box headers and table entries
+// cost one positioned read between them. Every read is checked against the
+// source's size; a field that is not wholly there reads as nothing.
+class ByteReader {
+ public:
+  explicit ByteReader(std::unique_ptr<ByteSource> source);
+
+  std::uint64_t size() const { return size_; }
+
+  // True when all of out was filled from offset onwards.
+  bool read(std::uint64_t offset, std::span<std::uint8_t> out) const;
+
+  std::optional<std::uint8_t> u8(std::uint64_t offset) const;
+  std::optional<std::uint16_t> u16(std::uint64_t offset) const;
+  std::optional<std::uint32_t> u32(std::uint64_t offset) const;
+  std::optional<std::uint64_t> u64(std::uint64_t offset) const;
+
+  // True when the bytes [offset, offset + length) lie inside the source.
+  bool contains(std::uint64_t offset, std::uint64_t length) const {
+    return offset <= size_ && length <= size_ - offset;
+  }
+
+ private:
+  static constexpr std::size_t kBlockSize = 4096;
+  static constexpr std::size_t kBlockCount = 8;
+
+  struct Block {
+    std::uint64_t start = 0;
+    std::size_t length = 0;
+    std::uint64_t lastUse = 0;
+    bool filled = false;
+  };
+
+  const std::uint8_t* blockFor(std::uint64_t offset, std::size_t* available) const;
+
+  std::unique_ptr<ByteSource> source_;
+  std::uint64_t size_;
+  // The cache is state of this reader alone; reading through a const reader fills it.
+  mutable std::array<Block, kBlockCount> blocks_{};
+  mutable std::vector<std::uint8_t> storage_;
+  mutable std::uint64_t useCounter_ = 0;
+};
+
+}  // namespace ostrel::media

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "Support/BoxWriter.h"
+#include "Support/Samples.h"
+#include "Support/TempFile.h"
+
+namespace ostrel::testing {
+namespace {
+
+using media::Asset;
+
+Bytes sample300() { return u32(300); }
+
+// A timecode track and a movie after the media that holds its one sample.
+Bytes timecodeMovie(std::uint64_t trackOffsetShift = 0) {
+  return movieAfterMedia(sample300(), [&](std::uint64_t start) {
+    return box("moov", {trak(1, "tmcd", timecodeTable(start + trackOffsetShift))});
+  });
+}
+
+std::vector<Delivered> onlySample300() { return {{"tmcd", {0, 0, 1, 0x2C}, 4}}; }
+
+TEST(BoxSizes, SixtyFourBitSizeAndUnknownBoxesArePassedOver) {
+  // No ftyp; wide, free, skip and an unknown box, then media with a 64-bit size.
+  const Bytes head = cat({box("wide"), box("free", {zeros(5)}), box("skip"), box("abcd", {u32(7)})});
+  const std::uint64_t start = head.size() + 16;
+  const Bytes file = cat({head, box64("mdat", {sample300()}),
+                          box("moov", {trak(1, "tmcd", timecodeTable(start))})});
+  const Asset asset = Asset::openBytes(file);
+  EXPECT_EQ(samplesOfTrack(asset, 0), onlySample300());
+}
+
+TEST(BoxSizes, ZeroSizeAtTopLevelRunsToEndOfFile) {
+  Bytes file = timecodeMovie();
+  const std::size_t moovAt = file.size() - box("moov", {trak(1, "tmcd", timecodeTable(0))}).size();
+  file[moovAt] = file[moovAt + 1] = file[moovAt + 2] = file[moovAt + 3] = 0;
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), onlySample300());
+}
+
+TEST(BoxSizes, ZeroWordInsideContainerEndsItsList) {
+  const Bytes file = movieAfterMedia(sample300(), [](std::uint64_t start) {
+    return box("moov", {trak(1, "vide", timecodeTable(start)), u32(0),
+                        trak(2, "tmcd", timecodeTable(start))});
+  });
+  EXPECT_EQ(mediaTypes(Asset::openBytes(file)), std::vector<std::string>{"vide"});
+}
+
+TEST(BoxSizes, MovieBeforeMedia) {
+  const Bytes file = movieBeforeMedia(sample300(), [](std::uint64_t start) {
+    return box("moov", {trak(1, "tmcd", timecodeTable(start))});
+  });
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), onlySample300());
+}
+
+TEST(BoxSizes, BrokenHeadersEndTheListWithoutLeavingTheParent) {
+  struct Case {
+    const char* name;
+    Bytes movie;
+    std::vector<std::string> types;
+  };
+  const Bytes videoTrack = trak(1, "vide", timecodeTable(0));
+  // A header longer than its declared size.
+  Bytes shortHeader = cat({u32(4), text("trak")});
+  // A box that claims more than its parent holds is clipped to the parent.
+  Bytes overlong = box("trak", {box("mdia", {handler("tmcd")})});
+  overlong[3] = 0xFF;
+  const Case cases[] = {
+      {"shortHeader", box("moov", {videoTrack, shortHeader, videoTrack}), {"vide"}},
+      {"overlongChild", box("moov", {videoTrack, overlong}), {"vide", "tmcd"}},
+      {"sizeOneWithoutRoom", box("moov", {videoTrack, cat({u32(1), text("trak"), u32(0)})}), {"vide"}},
+  };
+  for (const Case& c : cases) {
+    const Bytes file = cat({ftyp(), c.movie, box("free", {box("trak", {box("mdia", {handler("soun")})})})});
+    EXPECT_EQ(mediaTypes(Asset::openBytes(file)), c.types) << c.name;
+  }
+}
+
+TEST(Tracks, MediaTypeIsTheMediaHandlerNotTheDataHandler) {
+  // QuickTime keeps a data handler ('dhlr'/'alis') in minf; only mdia's handler names the media.
+  const Bytes dataHandler = fullBox("hdlr", 0, 0, {text("dhlr"), text("tmcd"), zeros(12), u8(0)});
+  const Bytes noMediaHandler =
+      box("trak", {box("mdia", {box("minf", {dataHandler, timecodeTable(0)})})});
+  const Bytes file = cat({ftyp(), box("moov", {noMediaHandler, trak(2, "vide", timecodeTable(0))})});
+  EXPECT_EQ(mediaTypes(Asset::openBytes(file)), (std::vector<std::string>{std::string(4, '\0'), "vide"}));
+}
+
+TEST(SampleTables, ChunksRunsAndDescriptionsAreFollowedInOrder) {
+  // Chunk 1: two 'tmcd' samples; chunks 2-3: one 'tc64' sample each; chunk 4: back to 'tmcd'.
+  const Bytes media = cat({u32(1), u32(2), u64(3), u64(4), u32(5)});
+  const Bytes file = movieAfterMedia(media, [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {stsd({sampleEntry("tmcd"), sampleEntry("tc64")}),
+                                          stsc({{1, 2, 1}, {2, 1, 2}, {4, 1, 1}}),
+                                          // Five sizes counted; the box holds two more.
+                                          fullBox("stsz", 0, 0, {u32(0), u32(5), u32(4), u32(4), u32(8),
+                                                                 u32(8), u32(4), u32(99), u32(99)}),
+                                          stco({s, s + 8, s + 16, s + 24})}))});
+  });
+  const std::vector<Delivered> expected = {
+      {"tmcd", {0, 0, 0, 1}, 4}, {"tmcd", {0, 0, 0, 2}, 4},
+      {"tc64", {0, 0, 0, 0, 0, 0, 0, 3}, 8}, {"tc64", {0, 0, 0, 0, 0, 0, 0, 4}, 8},
+      {"tmcd", {0, 0, 0, 5}, 4}};
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), expected);
+}
+
+TEST(SampleTables, CompactSizeFieldsOfEachWidth) {
+  const Bytes media = cat({u32(7), u32(8), u32(9)});
+  for (unsigned bits : {4u, 8u, 16u}) {
+    Bytes fields;
+    if (bits == 4) fields = {0x44, 0x40};
+    if (bits == 8) fields = {4, 4, 4};
+    if (bits == 16) fields = cat({u16(4), u16(4), u16(4)});
+    const Bytes file = movieAfterMedia(media, [&](std::uint64_t s) {
+      return box("moov", {trak(1, "tmcd",
+                               box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 3, 1}}),
+                                            fullBox("stz2", 0, 0, {u24(0), u8(bits), u32(3), fields}),
+                                            stco({s})}))});
+    });
+    const std::vector<Delivered> expected = {
+        {"tmcd", {0, 0, 0, 7}, 4}, {"tmcd", {0, 0, 0, 8}, 4}, {"tmcd", {0, 0, 0, 9}, 4}};
+    EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), expected) << bits << "-bit";
+  }
+}
+
+TEST(SampleTables, CountsBeyondTheirBoxesAreClipped) {
+  // stsc, stsz and stco each claim a billion entries but hold one.
+  const Bytes file = movieAfterMedia(sample300(), [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {stsd({sampleEntry("tmcd")}),
+                                          fullBox("stsc", 0, 0, {u32(1000000000), u32(1), u32(1), u32(1)}),
+                                          fullBox("stsz", 0, 0, {u32(0), u32(1000000000), u32(4)}),
+                                          fullBox("stco", 0, 0, {u32(1000000000), u32(s)})}))});
+  });
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), onlySample300());
+}
+
+TEST(SampleTables, LargeSampleHoldsABoundedPrefix) {
+  Bytes media = u32(300);
+  append(media, Bytes(100000, 0xAB));
+  const Bytes file = movieAfterMedia(media, [&](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd", timecodeTable(s, "tmcd", std::uint32_t(media.size())))});
+  });
+  const std::vector<Delivered> got = samplesOfTrack(Asset::openBytes(file), 0);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].totalLength, media.size());
+  EXPECT_EQ(got[0].prefix.size(), media::DataBlock::kMaxHeldBytes);
+  EXPECT_EQ(Bytes(got[0].prefix.begin(), got[0].prefix.begin() + 4), u32(300));
+}
+
+TEST(DataReferences, SamplesInAnotherFileHaveNoData) {
+  // Description 1 refers to another file, description 2 to this one.
+  const Bytes media = cat({u32(1), u32(2)});
+  const Bytes file = movieAfterMedia(media, [](std::uint64_t s) {
+    const Bytes table = box("stbl", {stsd({sampleEntry("tmcd", 1), sampleEntry("tmcd", 2)}),
+                                     stsc({{1, 1, 1}, {2, 1, 2}}), stszTable({4, 4}), stco({s, s + 4})});
+    return box("moov", {trak(1, "tmcd", table,
+                             box("dinf", {dref({elsewhere("file:///elsewhere.mov"), selfContained()})}))});
+  });
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0),
+            (std::vector<Delivered>{{"tmcd", {0, 0, 0, 2}, 4}}));
+}
+
+TEST(DataReferences, ATrackWithoutReferencesKeepsItsSamplesHere) {
+  const Bytes file = movieAfterMedia(sample300(), [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd", timecodeTable(s), box("dinf"))});
+  });
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), onlySample300());
+}
+
+TEST(DataReferences, IndexOutsideTheListHasNoData) {
+  const Bytes file = movieAfterMedia(sample300(), [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {stsd({sampleEntry("tmcd", 3)}), stsc({{1, 1, 1}}),
+                                          stszTable({4}), stco({s})}))});
+  });
+  EXPECT_TRUE(samplesOfTrack(Asset::openBytes(file), 0).empty());
+}
+
+TEST(EndOfFile, SamplesNotWhollyInTheFileHaveNoData) {
+  // Three samples in one chunk; the third runs past the end of the file.
+  const Bytes media = cat({u32(1), u32(2), u16(0)});
+  const Bytes file = movieBeforeMedia(media, [](std::uint64_t start) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 3, 1}}),
+                                          stszConstant(4, 3), stco({start})}))});
+  });
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0),
+            (std::vector<Delivered>{{"tmcd", {0, 0, 0, 1}, 4}, {"tmcd", {0, 0, 0, 2}, 4}}));
+}
+
+TEST(LargeFiles, ChunkOffsetPastFourGiB) {
+  // A sparse file: the movie at the start, the sample at 5 GiB.
+  const std::uint64_t sampleAt = 5ull << 30;
+  const Bytes head = cat({ftyp(), box("moov", {trak(1, "tmcd",
+                                                    box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 1, 1}}),
+                                                                 stszTable({4}), co64({sampleAt})}))})});
+  TempFile file;
+  ASSERT_TRUE(file.write(0, head));
+  ASSERT_TRUE(file.write(sampleAt, u32(300)));
+  EXPECT_EQ(samplesOfTrack(Asset::open(file.path()), 0), onlySample300());
+}
+
+TEST(SpecialFiles, OnlyRegularFilesAreRead) {
+  TempDirectory dir;
+  const std::filesystem::path fifo = dir.path() / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::filesystem::path& path :
+       {dir.path(), fifo, std::filesystem::path("/dev/zero"), std::filesystem::path("/dev/null"),
+        dir.path() / "missing", std::filesystem::path("")}) {
+    const Asset asset = Asset::open(path);
+    EXPECT_TRUE(mediaTypes(asset).empty()) << path;
+    EXPECT_FALSE(media::AssetReader::create(asset).has_value()) << path;
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::testing

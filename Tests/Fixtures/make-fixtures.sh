@@ -1,0 +1,17 @@
+#!/bin/sh
+# Remakes the committed real-world fixtures with Debian's ffmpeg (5.1).
+# The tests read the committed files; they never run this script.
+set -eu
+cd "$(dirname "$0")"
+ff() { ffmpeg -hide_banner -loglevel error -y -fflags +bitexact "$@"; }
+small="-frames:v 2 -c:v mpeg4 -flags:v +bitexact"
+
+# 29.97 drop-frame: 01:00:00;02 is frame 107894.
+ff -f lavfi -i testsrc=size=32x32:rate=30000/1001 $small -timecode "01:00:00;02" ntsc-drop.mov
+# 25 fps in an MP4: 10:00:00:00 is frame 900000.
+ff -f lavfi -i testsrc=size=32x32:rate=25 $small -timecode "10:00:00:00" pal.mp4
+# Two video streams, each with its own timecode track: 24 and 48 at 24 fps.
+ff -f lavfi -i testsrc=size=32x32:rate=24 -f lavfi -i testsrc=size=32x32:rate=24 -map 0 -map 1 \
+   $small -metadata:s:v:0 timecode="00:00:01:00" -metadata:s:v:1 timecode="00:00:02:00" two-timecodes.mov
+# No timecode track at all.
+ff -f lavfi -i testsrc=size=32x32:rate=25 $small no-timecode.mp4
