@@ -15,3 +15,13 @@ ff -f lavfi -i testsrc=size=32x32:rate=24 -f lavfi -i testsrc=size=32x32:rate=24
    $small -metadata:s:v:0 timecode="00:00:01:00" -metadata:s:v:1 timecode="00:00:02:00" two-timecodes.mov
 # No timecode track at all.
 ff -f lavfi -i testsrc=size=32x32:rate=25 $small no-timecode.mp4
+
+# Fragmented movies: the timecode sample is in the first moof, not in moov.
+# Explicit base data offsets in each tfhd:
+ff -f lavfi -i testsrc=size=32x32:rate=25 -frames:v 6 -g 2 -c:v mpeg4 -flags:v +bitexact \
+   -timecode "10:00:00:00" -movflags frag_keyframe+empty_moov frag-empty-moov.mp4
+# Bases relative to the moof, in a QuickTime movie:
+ff -f lavfi -i testsrc=size=32x32:rate=25 -frames:v 6 -g 2 -c:v mpeg4 -flags:v +bitexact \
+   -timecode "10:00:00:00" -movflags frag_keyframe+empty_moov+default_base_moof frag-base-moof.mov
+ff -f lavfi -i testsrc=size=32x32:rate=25 -frames:v 6 -g 2 -c:v mpeg4 -flags:v +bitexact \
+   -timecode "10:00:00:00" -movflags cmaf frag-cmaf.mp4
