@@ -207,6 +207,16 @@ TEST(LargeFiles, ChunkOffsetPastFourGiB) {
   EXPECT_EQ(samplesOfTrack(Asset::open(file.path()), 0), onlySample300());
 }
 
+TEST(EndOfFile, FileCutShortWhileItIsRead) {
+  const Bytes file = movieBeforeMedia(cat({zeros(3 * 4096), u32(300)}), [](std::uint64_t start) {
+    return box("moov", {trak(1, "tmcd", timecodeTable(start + 3 * 4096))});
+  });
+  TempFile temp(file);
+  const Asset asset = Asset::open(temp.path());
+  std::filesystem::resize_file(temp.path(), file.size() - 4096);
+  EXPECT_TRUE(samplesOfTrack(asset, 0).empty());
+}
+
 TEST(SpecialFiles, OnlyRegularFilesAreRead) {
   TempDirectory dir;
   const std::filesystem::path fifo = dir.path() / "fifo";

@@ -31,7 +31,6 @@ DataBlock::Pointer DataBlock::dataPointer(std::size_t offset) const {
 
 void TrackOutput::start(const Asset& asset) {
   reader_ = &asset.reader();
-  remainingBytes_ = reader_->size();
   const Box& trak = track_.box();
   if (const std::optional<Box> media = findChild(*reader_, trak, fourCC("mdia"))) {
     descriptions_ = SampleDescriptions(*reader_, *media);
@@ -83,8 +82,6 @@ std::optional<Sample> TrackOutput::copyNextSample() {
       continue;
     }
     nextDataOffset_ = offset + *size;
-    if (*size > remainingBytes_) break;
-    remainingBytes_ -= *size;
 
     std::array<std::uint8_t, DataBlock::kMaxHeldBytes> prefix{};
     const std::size_t held = std::min<std::uint64_t>(*size, prefix.size());

@@ -89,9 +89,6 @@ class TrackOutput {
   std::uint64_t runPosition_ = 0;
   std::uint64_t nextDataOffset_ = 0;
   const SampleDescriptions::Description* runDescription_ = nullptr;
-  // The samples of one track never hold more bytes than the file, so that is
-  // all an output delivers, however the tables overlap their samples.
-  std::uint64_t remainingBytes_ = 0;
 };
 
 // Reads samples from an asset through the outputs attached to it.

@@ -6,7 +6,10 @@
 namespace ostrel::media {
 
 ByteReader::ByteReader(std::unique_ptr<ByteSource> source)
-    : source_(std::move(source)), size_(source_ ? source_->size() : 0) {}
+    : source_(std::move(source)),
+      size_(source_ ? source_->size() : 0),
+      readsLeft_(size_ > (UINT64_MAX - kBaseReads) / kReadsPerByte ? UINT64_MAX
+                                                                   : size_ * kReadsPerByte + kBaseReads) {}
 
 const std::uint8_t* ByteReader::blockFor(std::uint64_t offset, std::size_t* available) const {
   const std::uint64_t start = offset - offset % kBlockSize;
@@ -34,7 +37,8 @@ const std::uint8_t* ByteReader::blockFor(std::uint64_t offset, std::size_t* avai
 }
 
 bool ByteReader::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  if (!source_ || !contains(offset, out.size())) return false;
+  if (!source_ || readsLeft_ == 0 || !contains(offset, out.size())) return false;
+  --readsLeft_;
   if (out.size() > kBlockSize) return source_->readAt(offset, out) == out.size();
   std::size_t done = 0;
   while (done < out.size()) {

@@ -15,11 +15,21 @@ namespace ostrel::media {
 // cache of aligned blocks, so that neighbouring box headers and table entries
 // cost one positioned read between them. Every read is checked against the
 // source's size; a field that is not wholly there reads as nothing.
+//
+// Reads are metered: a source allows a number of reads proportional to its
+// size, after which every read fails. Each step of every loop over boxes,
+// table entries and samples reads something, so however a file's structures
+// repeat or refer to one another, the work cannot grow faster than the file.
 class ByteReader {
  public:
   explicit ByteReader(std::unique_ptr<ByteSource> source);
 
   std::uint64_t size() const { return size_; }
+
+  // Far more than a single pass over any real file needs: 4-bit size tables
+  // cost two reads a byte, everything else much less.
+  static constexpr std::uint64_t kReadsPerByte = 4;
+  static constexpr std::uint64_t kBaseReads = 1 << 16;
 
   // True when all of out was filled from offset onwards.
   bool read(std::uint64_t offset, std::span<std::uint8_t> out) const;
@@ -53,6 +63,7 @@ class ByteReader {
   mutable std::array<Block, kBlockCount> blocks_{};
   mutable std::vector<std::uint8_t> storage_;
   mutable std::uint64_t useCounter_ = 0;
+  mutable std::uint64_t readsLeft_;
 };
 
 }  // namespace ostrel::media
