@@ -99,11 +99,11 @@ std::optional<SampleRun> TrackFragment::next(const ByteReader& reader) {
       at += 4;
       if (!stored) break;
       const std::int64_t offset = static_cast<std::int32_t>(*stored);
-      if (offset < 0 ? base_ < static_cast<std::uint64_t>(-offset)
-                     : base_ > std::numeric_limits<std::uint64_t>::max() - offset) {
+      const std::uint64_t magnitude = static_cast<std::uint64_t>(offset < 0 ? -offset : offset);
+      if (offset < 0 ? base_ < magnitude : base_ > std::numeric_limits<std::uint64_t>::max() - magnitude) {
         break;
       }
-      start = base_ + static_cast<std::uint64_t>(offset);
+      start = offset < 0 ? base_ - magnitude : base_ + magnitude;
     } else if (previous_) {
       start = previous_->dataEnd(reader);
     }
@@ -111,7 +111,7 @@ std::optional<SampleRun> TrackFragment::next(const ByteReader& reader) {
     if ((flags & kFirstSampleFlagsPresent) != 0) at += 4;
     if (at > box->end()) break;
 
-    const std::uint64_t recordSize = 4 * std::popcount(flags & kPerSampleFields);
+    const std::uint64_t recordSize = 4u * static_cast<unsigned>(std::popcount(flags & kPerSampleFields));
     SampleRun run{descriptionIndex_, *start, claimed, SampleSizes::all(defaultSize_)};
     if (recordSize > 0) {
       run.count = std::min(claimed, (box->end() - at) / recordSize);

@@ -1,0 +1,45 @@
+// Runs a fuzz target over files and folders of inputs, with any compiler, so
+// that the corpus and every reproducer also run as ordinary tests.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+bool replay(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::size_t count = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::filesystem::path path(argv[i]);
+    if (std::filesystem::is_directory(path)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+        if (!entry.is_regular_file()) continue;
+        if (!replay(entry.path())) return 1;
+        ++count;
+      }
+    } else if (!replay(path)) {
+      std::fprintf(stderr, "cannot read %s\n", argv[i]);
+      return 1;
+    } else {
+      ++count;
+    }
+  }
+  std::printf("replayed %zu inputs\n", count);
+  return count > 0 ? 0 : 1;
+}
