@@ -1,0 +1,144 @@
+"""Measures the tool as scripts use it: whole processes, one per file.
+
+For each benchmark movie it times ostrel, /bin/true and the peers in
+interleaved rounds, counts the bytes and read calls the tool spends on the
+movie (from strace), measures its peak memory, and checks the budgets."""
+
+import argparse
+import os
+import random
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import movies  # noqa: E402
+
+BUDGET_RATIO_TO_TRUE = 2.0
+BUDGET_SPEEDUP_OVER_FFPROBE = 50.0
+BUDGET_BYTES_READ = 64 * 1024
+BUDGET_PEAK_KIB = 4 * 1024
+BUDGET_READ_CALLS = 16
+
+
+def run_once(argv):
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    try:
+        started = time.perf_counter()
+        pid = os.posix_spawn(argv[0], argv, os.environ,
+                             file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 1), (os.POSIX_SPAWN_DUP2, devnull, 2)])
+        os.waitpid(pid, 0)
+        return time.perf_counter() - started
+    finally:
+        os.close(devnull)
+
+
+def timings(commands, rounds):
+    """commands: name -> argv. Interleaved so that machine noise hits all alike."""
+    samples = {name: [] for name in commands}
+    for name, argv in commands.items():  # warm the page cache and the loader
+        run_once(argv)
+    order = list(commands.items())
+    shuffler = random.Random(0)
+    for _ in range(rounds):
+        # A new order each round, so that no command always follows a heavy one.
+        shuffler.shuffle(order)
+        for name, argv in order:
+            samples[name].append(run_once(argv))
+    return samples
+
+
+def summary(values):
+    ordered = sorted(values)
+    q1 = ordered[len(ordered) // 4]
+    q3 = ordered[(3 * len(ordered)) // 4]
+    return statistics.median(ordered), q3 - q1
+
+
+def movie_reads(tool, path):
+    """Bytes and read calls on the movie's descriptor, from strace."""
+    with tempfile.NamedTemporaryFile("r", suffix=".strace") as log:
+        subprocess.run(["strace", "-qq", "-e", "trace=openat,read,pread64,preadv,readv", "-o", log.name, tool, path],
+                       stdout=subprocess.DEVNULL, check=True)
+        fd = None
+        calls = total = 0
+        for line in log.read().splitlines():
+            if line.startswith("openat(") and '"%s"' % path in line:
+                m = re.search(r"= (\d+)$", line)
+                fd = m.group(1) if m else None
+            elif fd is not None and re.match(r"(p?readv?|pread64)\(%s," % fd, line):
+                calls += 1
+                m = re.search(r"= (\d+)$", line)
+                total += int(m.group(1)) if m else 0
+        return total, calls
+
+
+def peak_kib(helper, tool, path):
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run([helper, report.name, tool, path], stdout=subprocess.DEVNULL, check=True)
+        return int(report.read().strip())
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--peak-memory", required=True, help="the peak memory launcher")
+    parser.add_argument("--files", required=True, help="folder for the generated movies")
+    parser.add_argument("--rounds", type=int, default=25)
+    args = parser.parse_args()
+
+    ffprobe = shutil.which("ffprobe")
+    mediainfo = shutil.which("mediainfo")
+    failures = []
+    print(f"machine: {os.uname().machine}, {os.cpu_count()} cores, kernel {os.uname().release}; "
+          f"{args.rounds} interleaved rounds; times in ms (median ± interquartile range)\n")
+
+    for name, path, expected in movies.generate(args.files):
+        answer = subprocess.run([args.tool, path], capture_output=True, text=True).stdout
+        commands = {"ostrel": [args.tool, path], "/bin/true": ["/bin/true"]}
+        if ffprobe:
+            commands["ffprobe"] = [ffprobe, "-v", "error", "-select_streams", "d", "-show_entries",
+                                   "stream_tags=timecode", "-of", "csv=p=0", path]
+        if mediainfo:
+            commands["mediainfo"] = [mediainfo, "--Inform=Other;%TimeCode_FirstFrame%", path]
+        results = {k: summary(v) for k, v in timings(commands, args.rounds).items()}
+        read_bytes, read_calls = movie_reads(args.tool, path)
+        peak = peak_kib(args.peak_memory, args.tool, path)
+
+        size = os.path.getsize(path)
+        print(f"## {name} ({os.path.basename(path)}, {size / 2**20:,.1f} MiB, answer {answer.strip()})")
+        print(f"| {'command':<10} | {'median':>9} | {'IQR':>7} | {'vs ostrel':>9} |")
+        print(f"|{'-' * 12}|{'-' * 11}|{'-' * 9}|{'-' * 11}|")
+        base = results["ostrel"][0]
+        for command, (median, spread) in results.items():
+            print(f"| {command:<10} | {median * 1e3:9.3f} | {spread * 1e3:7.3f} | {median / base:8.1f}x |")
+        if not mediainfo:
+            print(f"| {'mediainfo':<10} | {'not installed':>31} |")
+        print(f"ostrel read {read_bytes:,} bytes of the movie in {read_calls} read calls; peak memory {peak:,} KiB\n")
+
+        if answer != f"{expected}\n":
+            failures.append(f"{name}: answered {answer!r}, stored {expected}")
+        if base > BUDGET_RATIO_TO_TRUE * results["/bin/true"][0]:
+            failures.append(f"{name}: {base / results['/bin/true'][0]:.2f}x /bin/true")
+        if "ffprobe" in results and results["ffprobe"][0] < BUDGET_SPEEDUP_OVER_FFPROBE * base:
+            failures.append(f"{name}: only {results['ffprobe'][0] / base:.1f}x faster than ffprobe")
+        if read_bytes > BUDGET_BYTES_READ:
+            failures.append(f"{name}: read {read_bytes} bytes")
+        if read_calls > BUDGET_READ_CALLS:
+            failures.append(f"{name}: {read_calls} read calls")
+        if peak >= BUDGET_PEAK_KIB:
+            failures.append(f"{name}: peak memory {peak} KiB")
+
+    if not ffprobe:
+        print("ffprobe not installed: its comparison was skipped")
+    for failure in failures:
+        print("over budget:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
