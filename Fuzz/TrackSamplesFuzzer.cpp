@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../Sources/Media/AssetReader.h"
+#include "Media/AssetReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ostrel::media;

@@ -1,4 +1,4 @@
-#include "../Sources/App/TimecodeSample.h"
+#include "App/TimecodeSample.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <ostrel/ostrel.h>
 
-#include "../Media/AssetReader.h"
+#include "Media/AssetReader.h"
 #include "TimecodeSample.h"
 
 namespace ostrel {

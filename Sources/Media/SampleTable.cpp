@@ -41,17 +41,20 @@ std::pair<SampleSizes, std::uint64_t> readCompactSampleSizes(const ByteReader& r
 }  // namespace
 
 SampleTable::SampleTable(const ByteReader& reader, const Box& sampleTable) {
+  // The first box of each kind counts, as in one walk over the children.
   std::optional<Box> chunkRuns, sizes, compactSizes, offsets32, offsets64;
   ChildBoxes children(reader, sampleTable);
   while (std::optional<Box> child = children.next()) {
+    std::optional<Box>* slot = nullptr;
     switch (child->type) {
-      case fourCC("stsc"): chunkRuns = chunkRuns ? chunkRuns : child; break;
-      case fourCC("stsz"): sizes = sizes ? sizes : child; break;
-      case fourCC("stz2"): compactSizes = compactSizes ? compactSizes : child; break;
-      case fourCC("stco"): offsets32 = offsets32 ? offsets32 : child; break;
-      case fourCC("co64"): offsets64 = offsets64 ? offsets64 : child; break;
+      case fourCC("stsc"): slot = &chunkRuns; break;
+      case fourCC("stsz"): slot = &sizes; break;
+      case fourCC("stz2"): slot = &compactSizes; break;
+      case fourCC("stco"): slot = &offsets32; break;
+      case fourCC("co64"): slot = &offsets64; break;
       default: break;
     }
+    if (slot != nullptr && !*slot) *slot = child;
   }
   if (!chunkRuns || !(sizes || compactSizes) || !(offsets32 || offsets64)) return;
   chunkRuns_ = EntryTable::in(reader, *chunkRuns, 12);

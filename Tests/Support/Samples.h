@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../../Sources/Media/AssetReader.h"
+#include "Media/AssetReader.h"
 
 namespace ostrel::testing {
 
