@@ -33,7 +33,9 @@ std::pair<SampleSizes, std::uint64_t> readCompactSampleSizes(const ByteReader& r
   const unsigned bits = reader.u8(box.payload() + kFullBoxHeader + 3).value_or(0);
   if (bits != 4 && bits != 8 && bits != 16) return {};
   const std::uint64_t claimed = reader.u32(box.payload() + kFullBoxHeader + 4).value_or(0);
-  const std::uint64_t room = (box.payloadSize() - kHeader) * 8 / bits;
+  // Counts are 32-bit, so a table of more bytes than that holds them all.
+  const std::uint64_t bytes = std::min<std::uint64_t>(box.payloadSize() - kHeader, UINT32_MAX);
+  const std::uint64_t room = bytes * 8 / bits;
   return {SampleSizes{std::nullopt, box.payload() + kHeader, bits, bits / 8u, 0},
           std::min(claimed, room)};
 }
