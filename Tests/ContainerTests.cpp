@@ -111,21 +111,22 @@ TEST(SampleTables, ChunksRunsAndDescriptionsAreFollowedInOrder) {
 }
 
 TEST(SampleTables, CompactSizeFieldsOfEachWidth) {
-  const Bytes media = cat({u32(7), u32(8), u32(9)});
+  // Sizes 4, 8 and 4 in two chunks, so that the second chunk starts at an
+  // odd entry of a 4-bit table.
+  const Bytes media = cat({u32(7), u64(8), u32(9)});
   for (unsigned bits : {4u, 8u, 16u}) {
     Bytes fields;
-    if (bits == 4) fields = {0x44, 0x40};  // the last nibble is padding
-    if (bits == 8) fields = {4, 4, 4};
-    if (bits == 16) fields = cat({u16(4), u16(4), u16(4)});
+    if (bits == 4) fields = {0x48, 0x4F};  // the last nibble is padding
+    if (bits == 8) fields = {4, 8, 4};
+    if (bits == 16) fields = cat({u16(4), u16(8), u16(4)});
     const Bytes file = movieAfterMedia(media, [&](std::uint64_t s) {
-      // Two chunks, so that the second starts at an odd entry of a 4-bit table.
       return box("moov", {trak(1, "tmcd",
                                box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 1, 1}, {2, 2, 1}}),
                                             fullBox("stz2", 0, 0, {u24(0), u8(bits), u32(3), fields}),
                                             stco({s, s + 4})}))});
     });
     const std::vector<Delivered> expected = {
-        {"tmcd", {0, 0, 0, 7}, 4}, {"tmcd", {0, 0, 0, 8}, 4}, {"tmcd", {0, 0, 0, 9}, 4}};
+        {"tmcd", {0, 0, 0, 7}, 4}, {"tmcd", {0, 0, 0, 0, 0, 0, 0, 8}, 8}, {"tmcd", {0, 0, 0, 9}, 4}};
     EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), expected) << bits << "-bit";
   }
 }
