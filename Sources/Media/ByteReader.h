@@ -17,9 +17,10 @@ namespace ostrel::media {
 // source's size; a field that is not wholly there reads as nothing.
 //
 // Reads are metered: a source allows a number of reads proportional to its
-// size, after which every read fails. Each step of every loop over boxes,
-// table entries and samples reads something, so however a file's structures
-// repeat or refer to one another, the work cannot grow faster than the file.
+// size, after which every read fails. Every loop over boxes, table entries
+// and samples either reads at each step or is bounded by entries that lie in
+// the file, so however a file's structures repeat or refer to one another,
+// the work cannot grow faster than the file.
 class ByteReader {
  public:
   explicit ByteReader(std::unique_ptr<ByteSource> source);
