@@ -57,8 +57,9 @@ def timecode_entry():
     return box(b"tmcd", bytes(6), u16(1), u32(0), u32(1), u32(TIMESCALE), u32(FRAME), u8(30), u8(0))
 
 
-def stbl(entry, count, size, chunk_offsets):
+def stbl(entry, size, chunk_offsets):
     """One sample per chunk, all of the same size, at the given offsets."""
+    count = len(chunk_offsets)
     wide = any(o >= 1 << 32 for o in chunk_offsets)
     offsets = b"".join(u64(o) if wide else u32(o) for o in chunk_offsets)
     return box(b"stbl",
@@ -69,21 +70,21 @@ def stbl(entry, count, size, chunk_offsets):
                full_box(b"co64" if wide else b"stco", 0, 0, u32(len(chunk_offsets)), offsets))
 
 
-def video_track(track_id, count, size, chunk_offsets):
-    duration = count * FRAME
+def video_track(track_id, size, chunk_offsets):
+    duration = len(chunk_offsets) * FRAME
     vmhd = full_box(b"vmhd", 0, 1, bytes(8))
     return box(b"trak", tkhd(track_id, duration, 64, 36),
                box(b"mdia", mdhd(duration), hdlr(b"mhlr", b"vide", b"Video"),
                    box(b"minf", vmhd, hdlr(b"dhlr", b"url ", b"Data"), dinf(),
-                       stbl(video_entry(), count, size, chunk_offsets))))
+                       stbl(video_entry(), size, chunk_offsets))))
 
 
-def timecode_track(track_id, duration, offset):
+def timecode_track(track_id, duration, offsets):
     gmhd = box(b"gmhd", full_box(b"gmin", 0, 0, u16(0x40), bytes(6), u16(0), u16(0)),
                box(b"tmcd", full_box(b"tcmi", 0, 0, u16(0), u16(0), u16(12), u16(0), bytes(6), bytes(6), b"\x00")))
     return box(b"trak", tkhd(track_id, duration), box(b"mdia", mdhd(duration), hdlr(b"mhlr", b"tmcd", b"Timecode"),
                box(b"minf", gmhd, hdlr(b"dhlr", b"url ", b"Data"), dinf(),
-                   stbl(timecode_entry(), 1, 4, [offset]))))
+                   stbl(timecode_entry(), 4, offsets))))
 
 
 START_FRAME = 107892  # 01:00:00;00 at 29.97 drop-frame
@@ -106,8 +107,8 @@ def ftyp():
     return box(b"ftyp", b"qt  ", u32(0x200), b"qt  ")
 
 
-def media_header(start, size):
-    """A 64-bit mdat header at `start` covering `size` bytes of data."""
+def media_header(size):
+    """A 64-bit mdat header covering `size` bytes of data."""
     return b"\x00\x00\x00\x01mdat" + u64(16 + size)
 
 
@@ -120,58 +121,39 @@ def tracks_movie(path, video_tracks, video_count, video_size, data_size):
     tracks = []
     for t in range(video_tracks):
         offsets = [data_start + (t * video_count + i) * stride for i in range(video_count)]
-        tracks.append(video_track(t + 1, video_count, video_size, offsets))
+        tracks.append(video_track(t + 1, video_size, offsets))
     timecode_offset = data_start + data_size - 4
     tc_id = video_tracks + 1
-    tc = timecode_track(tc_id, video_count * FRAME, timecode_offset)
+    tc = timecode_track(tc_id, video_count * FRAME, [timecode_offset])
     tracks[0] = box(b"trak", tracks[0][8:], box(b"tref", box(b"tmcd", u32(tc_id))))
     moov = movie(tracks + [tc], video_count * FRAME, tc_id + 1)
     size = data_start + data_size + len(moov)
-    write_sparse(path, [(0, head + media_header(len(head), data_size)), (timecode_offset, u32(START_FRAME)),
+    write_sparse(path, [(0, head + media_header(data_size)), (timecode_offset, u32(START_FRAME)),
                         (data_start + data_size, moov)], size)
 
 
 def fragmented_movie(path, fragments):
     """Empty moov with mvex, then moof/mdat pairs; the timecode sample is in the first."""
-    head = ftyp()
-    video = video_track(1, 0, 0, [])
     trex = lambda tid, size: full_box(b"trex", 0, 0, u32(tid), u32(1), u32(FRAME), u32(size), u32(0))
-    moov = box(b"moov", mvhd(0, 3), video, empty_timecode_track(),
+    moov = box(b"moov", mvhd(0, 3), video_track(1, 0, []), timecode_track(2, 0, []),
                box(b"mvex", trex(1, 1000), trex(2, 4)))
-    out = bytearray(head + moov)
+    out = bytearray(ftyp() + moov)
+
+    def moof(n, data_at):
+        """Fragment n; its runs' data offsets count from the moof (default-base-is-moof)."""
+        traf = lambda tid, offset: box(b"traf", full_box(b"tfhd", 0, 0x20000, u32(tid)),
+                                       full_box(b"tfdt", 1, 0, u64(n * FRAME)),
+                                       full_box(b"trun", 0, 1, u32(1), u32(offset)))
+        trafs = [traf(1, data_at)] + ([traf(2, data_at + 1000)] if n == 0 else [])
+        return box(b"moof", full_box(b"mfhd", 0, 0, u32(n + 1)), *trafs)
+
     for n in range(fragments):
-        trafs = [box(b"traf", full_box(b"tfhd", 0, 0x20000, u32(1)),
-                     full_box(b"tfdt", 1, 0, u64(n * FRAME)), full_box(b"trun", 0, 1, u32(1), u32(0)))]
-        if n == 0:
-            trafs.append(box(b"traf", full_box(b"tfhd", 0, 0x20000, u32(2)),
-                             full_box(b"tfdt", 1, 0, u64(0)), full_box(b"trun", 0, 1, u32(1), u32(0))))
-        moof = box(b"moof", full_box(b"mfhd", 0, 0, u32(n + 1)), *trafs)
-        data_at = len(moof) + 8
-        # Patch each trun's data offset: video first, then the timecode sample.
-        patched = bytearray(moof)
-        at = 0
-        runs = 0
-        while True:
-            at = patched.find(b"trun", at)
-            if at < 0:
-                break
-            patched[at + 12:at + 16] = u32(data_at + (1000 if runs else 0))
-            runs += 1
-            at += 4
+        # Box sizes do not depend on the offsets in them: a first pass finds the data.
+        data_at = len(moof(n, 0)) + 8
         payload = bytes(1000) + (u32(START_FRAME) if n == 0 else b"")
-        out += patched + box(b"mdat", payload)
+        out += moof(n, data_at) + box(b"mdat", payload)
     with open(path, "wb") as f:
         f.write(out)
-
-
-def empty_timecode_track():
-    duration = 0
-    gmhd = box(b"gmhd", full_box(b"gmin", 0, 0, u16(0x40), bytes(6), u16(0), u16(0)))
-    table = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), timecode_entry()),
-                full_box(b"stts", 0, 0, u32(0)), full_box(b"stsc", 0, 0, u32(0)),
-                full_box(b"stsz", 0, 0, u32(0), u32(0)), full_box(b"stco", 0, 0, u32(0)))
-    return box(b"trak", tkhd(2, duration), box(b"mdia", mdhd(duration), hdlr(b"mhlr", b"tmcd", b"Timecode"),
-               box(b"minf", gmhd, hdlr(b"dhlr", b"url ", b"Data"), dinf(), table)))
 
 
 def generate(folder):

@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs the built tool as a process, with its output, status, time and memory.
+// Runs the built tool as a process, with its output, status and time.
 
 #include <fcntl.h>
 #include <spawn.h>
