@@ -20,7 +20,7 @@ std::vector<std::uint8_t> load(const char* name) {
 void readFixture(benchmark::State& state, const char* name) {
   const std::vector<std::uint8_t> movie = load(name);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ostrel::readStartFrame(std::span<const std::uint8_t>(movie)));
+    benchmark::DoNotOptimize(ostrel::readStartFrame(movie.data(), movie.size()));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * movie.size()));
 }

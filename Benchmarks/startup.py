@@ -21,7 +21,6 @@ import movies  # noqa: E402
 BUDGET_RATIO_TO_TRUE = 2.0
 BUDGET_SPEEDUP_OVER_FFPROBE = 50.0
 BUDGET_BYTES_READ = 64 * 1024
-BUDGET_PEAK_KIB = 4 * 1024
 BUDGET_READ_CALLS = 16
 
 
@@ -87,6 +86,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--tool", required=True)
     parser.add_argument("--peak-memory", required=True, help="the peak memory launcher")
+    parser.add_argument("--peak-limit-kib", type=int, required=True, help="the peak memory budget")
     parser.add_argument("--files", required=True, help="folder for the generated movies")
     parser.add_argument("--rounds", type=int, default=25)
     args = parser.parse_args()
@@ -130,7 +130,7 @@ def main():
             failures.append(f"{name}: read {read_bytes} bytes")
         if read_calls > BUDGET_READ_CALLS:
             failures.append(f"{name}: {read_calls} read calls")
-        if peak >= BUDGET_PEAK_KIB:
+        if peak >= args.peak_limit_kib:
             failures.append(f"{name}: peak memory {peak} KiB")
 
     if not ffprobe:

@@ -6,6 +6,6 @@
 #include <ostrel/ostrel.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  (void)ostrel::readStartFrame(std::span<const std::uint8_t>(data, size));
+  (void)ostrel::readStartFrame(data, size);
   return 0;
 }

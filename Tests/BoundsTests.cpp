@@ -18,7 +18,6 @@ constexpr double kSecondsLimit = 15.0;  // sanitizers check memory safety here, 
 #else
 constexpr double kSecondsLimit = 3.0;
 #endif
-constexpr long kPeakResidentLimitKiB = 8 * 1024;
 
 Bytes timecodeTrack(std::uint32_t id, std::string_view format, const Bytes& chunkRuns,
                     const Bytes& sizes, const Bytes& offsets) {
@@ -99,7 +98,7 @@ TEST(Bounds, HostileFilesAnswerQuicklyInLittleMemory) {
     EXPECT_EQ(run.err, "") << c.name;
     EXPECT_LT(run.seconds, kSecondsLimit) << c.name;
 #ifndef OSTREL_SANITIZED
-    EXPECT_LT(peakResidentKiB(report), kPeakResidentLimitKiB) << c.name;
+    EXPECT_LT(peakResidentKiB(report), OSTREL_PEAK_MEMORY_LIMIT_KIB) << c.name;
 #endif
     RecordProperty(c.name, std::to_string(run.seconds));
   }

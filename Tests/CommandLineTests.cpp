@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Support/BoxWriter.h"
@@ -71,6 +76,75 @@ TEST(CommandLine, ClosedOutputDoesNotChangeTheExitStatus) {
   EXPECT_EQ(run.err, "");
   ASSERT_TRUE(WIFEXITED(run.status));
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
+}
+
+// Starts the tool on `path` with `output` as its standard output, after
+// applying `limit` (a file size limit in bytes, or none) in the child.
+pid_t startTool(const std::string& path, int output, rlim_t sizeLimit = RLIM_INFINITY) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlimit limit{sizeLimit, sizeLimit};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || ::dup2(output, STDOUT_FILENO) < 0) ::_exit(120);
+    ::execl(OSTREL_BINARY, OSTREL_BINARY, path.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int exitStatusOf(pid_t pid) {
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(CommandLine, OutputFileOverItsSizeLimitDoesNotChangeTheExitStatus) {
+  const TempFile movie(movieStoring(300));
+  const std::filesystem::path outputPath = movie.path().parent_path() / "out";
+  const int output = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(output, 0);
+  // Room for one byte of the four: the write fails part way instead of killing the tool.
+  EXPECT_EQ(exitStatusOf(startTool(movie.path().string(), output, 1)), 0);
+  ::close(output);
+}
+
+TEST(CommandLine, FullNonBlockingPipeStillGetsTheLine) {
+  const TempFile movie(movieStoring(300));
+  Pipe out;
+  ASSERT_TRUE(out.ok());
+  ASSERT_EQ(::fcntl(out.write(), F_SETFL, O_NONBLOCK), 0);
+  std::size_t filled = 0;
+  const std::string block(4096, 'x');
+  for (ssize_t n; (n = ::write(out.write(), block.data(), block.size())) > 0;) filled += std::size_t(n);
+  for (ssize_t n; (n = ::write(out.write(), "x", 1)) > 0;) filled += std::size_t(n);
+  const pid_t pid = startTool(movie.path().string(), out.write());
+  out.closeWrite();
+  // The tool finds the pipe full; the reader comes later, as an event loop would.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string all = out.drain();
+  EXPECT_EQ(exitStatusOf(pid), 0);
+  ASSERT_EQ(all.size(), filled + 4);
+  EXPECT_EQ(all.substr(filled), "300\n");
+}
+
+TEST(CommandLine, FifoWithAWriterWaitingIsLeftAlone) {
+  TempDirectory dir;
+  const std::filesystem::path fifo = dir.path() / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A writer blocks in open until some reader opens the FIFO.
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    ::_exit(fd >= 0 ? 0 : 1);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  expectAnswer(runTool({fifo.string()}), "0\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  int status = 0;
+  EXPECT_EQ(::waitpid(writer, &status, WNOHANG), 0) << "the tool's open released the writer";
+  // Release it ourselves.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_EQ(exitStatusOf(writer), 0);
+  ::close(reader);
 }
 
 }  // namespace

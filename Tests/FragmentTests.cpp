@@ -191,7 +191,7 @@ TEST(FragmentScan, TimecodeSampleInTheSecondFragment) {
   };
   const Bytes file =
       fragmentedMovie(defaultMovie(), {{videoOnly, u32(5)}, {videoThenTimecode, cat({u32(6), u32(300)})}});
-  EXPECT_EQ(readStartFrame(std::span<const std::uint8_t>(file)), 300u);
+  EXPECT_EQ(readStartFrame(file.data(), file.size()), 300u);
 }
 
 TEST(FragmentBounds, UntrustedCountsAndOffsets) {

@@ -47,7 +47,7 @@ Bytes movieOf(std::initializer_list<TrackBytes> tracks) {
   });
 }
 
-std::optional<StartFrame> scan(const Bytes& file) { return readStartFrame(std::span<const std::uint8_t>(file)); }
+std::optional<StartFrame> scan(const Bytes& file) { return readStartFrame(file.data(), file.size()); }
 
 TEST(Scan, VideoTrackBeforeTimecodeTrackIsSkipped) {
   // The video track's sample would decode as 7 if it were read as timecode.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <poll.h>
 #include <unistd.h>
 
 #include <ostrel/ostrel.h>
@@ -10,7 +11,9 @@ namespace ostrel {
 
 namespace {
 
-// Digits and a line feed in one write; the outcome is not examined.
+// Digits and a line feed in one write. A non-blocking descriptor that is full
+// (a parent's event loop may have made it so) is waited on, not dropped; any
+// other failure gives up, since there is nobody to tell.
 void writeLine(StartFrame number) {
   char line[16];
   char* end = std::to_chars(line, line + sizeof line - 1, number).ptr;
@@ -18,9 +21,14 @@ void writeLine(StartFrame number) {
   const char* next = line;
   while (next < end) {
     const ssize_t written = ::write(STDOUT_FILENO, next, static_cast<std::size_t>(end - next));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    next += written;
+    if (written > 0) {
+      next += written;
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd output{STDOUT_FILENO, POLLOUT, 0};
+      if (::poll(&output, 1, -1) < 0 && errno != EINTR) return;
+    } else if (written == 0 || errno != EINTR) {
+      return;
+    }
   }
 }
 

@@ -43,9 +43,9 @@ std::optional<StartFrame> readStartFrame(const std::filesystem::path& from) {
   }
 }
 
-std::optional<StartFrame> readStartFrame(std::span<const std::uint8_t> from) {
+std::optional<StartFrame> readStartFrame(const std::uint8_t* data, std::size_t size) {
   try {
-    return scanTimecodeTracks(media::Asset::openBytes(from));
+    return scanTimecodeTracks(media::Asset::openBytes({data, size}));
   } catch (...) {
     return std::nullopt;
   }

@@ -73,11 +73,13 @@ class MemorySource final : public ByteSource {
 }  // namespace
 
 std::unique_ptr<ByteSource> openFileSource(const std::filesystem::path& path) {
-  // Non-blocking so that a FIFO without a writer cannot stall the open;
-  // the type check below turns it away before anything is read.
+  // Opening a FIFO would release a writer blocked in its own open, so the
+  // type is checked before the open; and again on the descriptor, for a file
+  // replaced in between. Non-blocking, so that such a file cannot stall the open.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) return nullptr;
-  struct stat status {};
   if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
     return nullptr;
   }

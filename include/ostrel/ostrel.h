@@ -1,9 +1,11 @@
 #pragma once
 
+// Compiles as C++17 and later; the library itself is built as C++20.
+
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <span>
 
 namespace ostrel {
 
@@ -15,7 +17,7 @@ using StartFrame = std::uint32_t;
 // be read, has no timecode track or no usable sample. Never throws.
 std::optional<StartFrame> readStartFrame(const std::filesystem::path& from);
 
-// The same, for a movie held in memory.
-std::optional<StartFrame> readStartFrame(std::span<const std::uint8_t> from);
+// The same, for a movie of `size` bytes held in memory at `data`.
+std::optional<StartFrame> readStartFrame(const std::uint8_t* data, std::size_t size);
 
 }  // namespace ostrel
