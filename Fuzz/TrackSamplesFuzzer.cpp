@@ -1,28 +1,23 @@
-// Every track of a movie, whatever its media type, read to its last sample:
+// Every track of a movie, whatever its media type, read sample by sample:
 // more of the container layer than the timecode scan reaches.
 
 #include <cstddef>
 #include <cstdint>
 
-#include "Media/AssetReader.h"
+#include "Media/Asset.h"
+#include "Media/TrackReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ostrel::media;
+  // A run of one constant size may claim billions of samples that all lie in
+  // the file; the tool never reads past its first few, nor does this.
+  constexpr int kSamplesPerTrack = 10000;
   const Asset asset = Asset::openBytes({data, size});
   TrackList tracks = asset.tracks();
-  unsigned checksum = 0;
   while (const std::optional<Track> track = tracks.next()) {
-    std::optional<AssetReader> reader = AssetReader::create(asset);
-    if (!reader) continue;
-    TrackOutput& output = reader->addOutput(TrackOutput(*track));
-    reader->startReading();
-    while (const std::optional<Sample> sample = output.copyNextSample()) {
-      if (const DataBlock* block = sample->dataBuffer()) {
-        const DataBlock::Pointer view = block->dataPointer(0);
-        for (std::size_t i = 0; i < view.contiguousLength; ++i) checksum += view.data[i];
-      }
-      if (const FormatDescription* format = sample->formatDescription()) checksum += format->mediaSubType();
+    TrackReader reader(asset, *track);
+    for (int i = 0; i < kSamplesPerTrack && reader.next(); ++i) {
     }
   }
-  return checksum == 0xFFFFFFFF ? 0 : 0;  // keeps the reads from being optimised away
+  return 0;
 }

@@ -152,7 +152,7 @@ TEST(SampleTables, LargeSampleHoldsABoundedPrefix) {
   const std::vector<Delivered> got = samplesOfTrack(Asset::openBytes(file), 0);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].totalLength, media.size());
-  EXPECT_EQ(got[0].prefix.size(), media::DataBlock::kMaxHeldBytes);
+  EXPECT_EQ(got[0].prefix.size(), media::Sample::kHeldBytes);
   EXPECT_EQ(Bytes(got[0].prefix.begin(), got[0].prefix.begin() + 4), u32(300));
 }
 
@@ -226,9 +226,7 @@ TEST(SpecialFiles, OnlyRegularFilesAreRead) {
   for (const std::filesystem::path& path :
        {dir.path(), fifo, std::filesystem::path("/dev/zero"), std::filesystem::path("/dev/null"),
         dir.path() / "missing", std::filesystem::path("")}) {
-    const Asset asset = Asset::open(path);
-    EXPECT_TRUE(mediaTypes(asset).empty()) << path;
-    EXPECT_FALSE(media::AssetReader::create(asset).has_value()) << path;
+    EXPECT_TRUE(mediaTypes(Asset::open(path)).empty()) << path;
   }
 }
 

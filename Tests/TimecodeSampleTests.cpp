@@ -10,12 +10,12 @@ namespace {
 
 struct DecodeCase {
   const char* name;
-  FourCharCode subtype;
+  media::FourCC subtype;
   std::vector<std::uint8_t> data;
   std::optional<StartFrame> expected;
 };
 
-constexpr FourCharCode kVideo = 0x61766331;  // 'avc1'
+constexpr media::FourCC kVideo = 0x61766331;  // 'avc1'
 
 const DecodeCase kCases[] = {
     {"tmcd300", kTimecode32, {0x00, 0x00, 0x01, 0x2C}, 300},

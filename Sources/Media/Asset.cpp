@@ -1,31 +1,12 @@
 #include "Asset.h"
 
+#include <algorithm>
+
 namespace ostrel::media {
 
-namespace {
-// mdia/hdlr: full box header, pre_defined, then the handler type.
-constexpr std::uint64_t kHandlerTypeOffset = kFullBoxHeader + 4;
-}  // namespace
-
-std::optional<Track> TrackList::next() {
-  while (std::optional<Box> box = boxes_.next()) {
-    if (box->type != fourCC("trak")) continue;
-    // The media handler says what the track holds; the data handler that
-    // QuickTime also keeps in minf does not.
-    FourCC mediaType = 0;
-    if (std::optional<Box> handler = findPath(*reader_, *box, fourCC("mdia"), fourCC("hdlr"))) {
-      if (handler->payloadSize() >= kHandlerTypeOffset + 4) {
-        mediaType = reader_->u32(handler->payload() + kHandlerTypeOffset).value_or(0);
-      }
-    }
-    return Track(*box, mediaType);
-  }
-  return std::nullopt;
-}
-
-Asset::Asset(std::unique_ptr<ByteSource> source) : reader_(std::move(source)) {
+Asset::Asset(std::unique_ptr<ByteSource> source) : file_(std::move(source)) {
   // Only headers are read on the way to the movie box: media data is passed over.
-  ChildBoxes top(reader_, 0, reader_.size(), ChildBoxes::Level::Top);
+  ChildBoxes top(file_, 0, file_.size(), ChildBoxes::Level::Top);
   while (std::optional<Box> box = top.next()) {
     if (box->type == fourCC("moov")) {
       movie_ = box;
@@ -40,7 +21,42 @@ Asset Asset::openBytes(std::span<const std::uint8_t> bytes) { return Asset(memor
 
 TrackList Asset::tracks() const {
   if (!movie_) return {};
-  return TrackList(reader_, *movie_);
+  return TrackList(movieReader(), *movie_);
+}
+
+Asset::IndexedFragments Asset::indexFragments(FourCC mediaType) const {
+  IndexedFragments indexed{.mediaType = mediaType};
+  const std::optional<std::uint64_t> first = FragmentIndex::findFirst(file_, movie_->end());
+  if (!first) return indexed;
+  // Each ID goes to the first track that has it; the chosen tracks are those
+  // of the media type among them.
+  std::vector<std::pair<std::uint32_t, std::size_t>> firstById;
+  std::vector<std::uint32_t> chosen;
+  TrackList list = tracks();
+  while (const std::optional<Track> track = list.next()) {
+    if (track->mediaType == mediaType) indexed.owners.emplace_back(track->id, track->position);
+    firstById.emplace_back(track->id, track->position);
+  }
+  const auto byId = [](const auto& a, const auto& b) { return a.first < b.first; };
+  std::stable_sort(firstById.begin(), firstById.end(), byId);
+  firstById.erase(std::unique(firstById.begin(), firstById.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  firstById.end());
+  std::stable_sort(indexed.owners.begin(), indexed.owners.end(), byId);
+  std::erase_if(indexed.owners, [&](const auto& owner) {
+    return !std::binary_search(firstById.begin(), firstById.end(), owner) ;
+  });
+  for (const auto& owner : indexed.owners) chosen.push_back(owner.first);
+  indexed.index = FragmentIndex(file_, *first, movieReader(), *movie_, chosen);
+  return indexed;
+}
+
+std::span<const TrackFragment> Asset::fragmentsOf(const Track& track) const {
+  if (!movie_ || track.id == 0) return {};
+  if (!fragments_ || fragments_->mediaType != track.mediaType) fragments_ = indexFragments(track.mediaType);
+  const std::pair<std::uint32_t, std::size_t> owner{track.id, track.position};
+  if (!std::binary_search(fragments_->owners.begin(), fragments_->owners.end(), owner)) return {};
+  return fragments_->index.of(track.id);
 }
 
 }  // namespace ostrel::media

@@ -2,44 +2,17 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "Box.h"
 #include "ByteReader.h"
-#include "FourCC.h"
+#include "Fragments.h"
+#include "Track.h"
 
 namespace ostrel::media {
-
-// The media type of timecode tracks.
-inline constexpr FourCC kMediaTypeTimecode = fourCC("tmcd");
-
-// One track of a movie: its `trak` box and the handler type of its media.
-class Track {
- public:
-  Track(const Box& trak, FourCC mediaType) : trak_(trak), mediaType_(mediaType) {}
-
-  FourCC mediaType() const { return mediaType_; }
-  const Box& box() const { return trak_; }
-
- private:
-  Box trak_;
-  FourCC mediaType_;
-};
-
-// The movie's tracks in stored order, found one at a time so that a movie
-// with many tracks costs no memory for them.
-class TrackList {
- public:
-  TrackList() = default;
-  TrackList(const ByteReader& reader, const Box& movie) : reader_(&reader), boxes_(reader, movie) {}
-
-  std::optional<Track> next();
-
- private:
-  const ByteReader* reader_ = nullptr;
-  ChildBoxes boxes_;
-};
 
 // An opened movie file. Opening has no failure of its own: a file that cannot
 // be read, or that holds no movie, lists no tracks.
@@ -49,17 +22,35 @@ class Asset {
   // The bytes must outlive the asset.
   static Asset openBytes(std::span<const std::uint8_t> bytes);
 
+  Asset(Asset&&) noexcept = default;
+  Asset& operator=(Asset&&) = delete;
+
   TrackList tracks() const;
 
-  bool isReadable() const { return reader_.size() > 0; }
-  const ByteReader& reader() const { return reader_; }
-  const std::optional<Box>& movie() const { return movie_; }
+  // The file: sample data and movie fragments.
+  const ByteReader& file() const { return file_; }
+  // Where the movie box's own boxes are read.
+  const ByteReader& movieReader() const { return file_; }
+
+  // The track's fragments in file order. Fragments name their track by ID;
+  // when tracks share an ID, they belong to the first of them.
+  std::span<const TrackFragment> fragmentsOf(const Track& track) const;
 
  private:
   explicit Asset(std::unique_ptr<ByteSource> source);
 
-  ByteReader reader_;
+  // Fragments are indexed once, on first use, for the tracks of one media type.
+  struct IndexedFragments {
+    FourCC mediaType = 0;
+    std::vector<std::pair<std::uint32_t, std::size_t>> owners;  // track ID, position; by ID
+    FragmentIndex index;
+  };
+  IndexedFragments indexFragments(FourCC mediaType) const;
+
+  ByteReader file_;
   std::optional<Box> movie_;
+  // The cache is state of this asset alone; asking a const asset fills it.
+  mutable std::optional<IndexedFragments> fragments_;
 };
 
 }  // namespace ostrel::media

@@ -1,13 +1,12 @@
 #include "Box.h"
 
+#include <algorithm>
+
 namespace ostrel::media {
 
 ChildBoxes::ChildBoxes(const ByteReader& reader, std::uint64_t begin, std::uint64_t end,
                        Level level)
     : reader_(&reader), position_(begin), end_(std::min(end, reader.size())), level_(level) {}
-
-ChildBoxes::ChildBoxes(const ByteReader& reader, const Box& parent, std::uint64_t skip)
-    : ChildBoxes(reader, parent.payload() + std::min(skip, parent.payloadSize()), parent.end()) {}
 
 std::optional<Box> ChildBoxes::next() {
   if (reader_ == nullptr || position_ >= end_ || end_ - position_ < 8) return std::nullopt;
@@ -16,7 +15,7 @@ std::optional<Box> ChildBoxes::next() {
   const std::optional<std::uint32_t> type = reader_->u32(position_ + 4);
   if (!size32 || !type) return std::nullopt;
 
-  Box box{*type, position_, 8, *size32};
+  Box box{.type = *type, .offset = position_, .headerSize = 8, .size = *size32};
   if (*size32 == 1) {
     const std::optional<std::uint64_t> size64 = room >= 16 ? reader_->u64(position_ + 8) : std::nullopt;
     if (!size64) return std::nullopt;
@@ -29,13 +28,11 @@ std::optional<Box> ChildBoxes::next() {
   if (box.size < box.headerSize) return std::nullopt;
   box.size = std::min(box.size, room);
   position_ += box.size;
-  if (box.size == room) position_ = end_;
   return box;
 }
 
-std::optional<Box> findChild(const ByteReader& reader, const Box& parent, FourCC type,
-                             std::uint64_t skip) {
-  ChildBoxes children(reader, parent, skip);
+std::optional<Box> findChild(const ByteReader& reader, const Box& parent, FourCC type) {
+  ChildBoxes children(reader, parent);
   while (std::optional<Box> child = children.next()) {
     if (child->type == type) return child;
   }

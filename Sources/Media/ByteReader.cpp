@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "BigEndian.h"
+
 namespace ostrel::media {
 
 ByteReader::ByteReader(std::unique_ptr<ByteSource> source)
-    : source_(std::move(source)),
-      size_(source_ ? source_->size() : 0),
-      readsLeft_(size_ > (UINT64_MAX - kBaseReads) / kReadsPerByte ? UINT64_MAX
-                                                                   : size_ * kReadsPerByte + kBaseReads) {}
+    : source_(std::move(source)), size_(source_ ? source_->size() : 0) {}
 
 const std::uint8_t* ByteReader::blockFor(std::uint64_t offset, std::size_t* available) const {
   const std::uint64_t start = offset - offset % kBlockSize;
@@ -37,14 +36,12 @@ const std::uint8_t* ByteReader::blockFor(std::uint64_t offset, std::size_t* avai
 }
 
 bool ByteReader::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  if (!source_ || readsLeft_ == 0 || !contains(offset, out.size())) return false;
-  --readsLeft_;
-  if (out.size() > kBlockSize) return source_->readAt(offset, out) == out.size();
+  if (!source_ || !contains(offset, out.size())) return false;
   std::size_t done = 0;
   while (done < out.size()) {
     std::size_t available = 0;
     const std::uint8_t* bytes = blockFor(offset + done, &available);
-    if (bytes == nullptr) return false;
+    if (bytes == nullptr) return false;  // cut short since it was opened
     const std::size_t count = std::min(available, out.size() - done);
     std::memcpy(out.data() + done, bytes, count);
     done += count;
@@ -52,28 +49,16 @@ bool ByteReader::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
   return true;
 }
 
-namespace {
-template <typename Int, std::size_t Width>
-std::optional<Int> bigEndian(const ByteReader& reader, std::uint64_t offset) {
-  std::array<std::uint8_t, Width> bytes{};
-  if (!reader.read(offset, bytes)) return std::nullopt;
-  Int value = 0;
-  for (std::uint8_t byte : bytes) value = static_cast<Int>((value << 8) | byte);
-  return value;
+template <typename Int>
+std::optional<Int> ByteReader::field(std::uint64_t offset) const {
+  std::array<std::uint8_t, sizeof(Int)> bytes{};
+  if (!read(offset, bytes)) return std::nullopt;
+  return static_cast<Int>(bigEndian(bytes));
 }
-}  // namespace
 
-std::optional<std::uint8_t> ByteReader::u8(std::uint64_t offset) const {
-  return bigEndian<std::uint8_t, 1>(*this, offset);
-}
-std::optional<std::uint16_t> ByteReader::u16(std::uint64_t offset) const {
-  return bigEndian<std::uint16_t, 2>(*this, offset);
-}
-std::optional<std::uint32_t> ByteReader::u32(std::uint64_t offset) const {
-  return bigEndian<std::uint32_t, 4>(*this, offset);
-}
-std::optional<std::uint64_t> ByteReader::u64(std::uint64_t offset) const {
-  return bigEndian<std::uint64_t, 8>(*this, offset);
-}
+template std::optional<std::uint8_t> ByteReader::field(std::uint64_t) const;
+template std::optional<std::uint16_t> ByteReader::field(std::uint64_t) const;
+template std::optional<std::uint32_t> ByteReader::field(std::uint64_t) const;
+template std::optional<std::uint64_t> ByteReader::field(std::uint64_t) const;
 
 }  // namespace ostrel::media

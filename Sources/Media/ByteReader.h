@@ -15,30 +15,19 @@ namespace ostrel::media {
 // cache of aligned blocks, so that neighbouring box headers and table entries
 // cost one positioned read between them. Every read is checked against the
 // source's size; a field that is not wholly there reads as nothing.
-//
-// Reads are metered: a source allows a number of reads proportional to its
-// size, after which every read fails. Every loop over boxes, table entries
-// and samples either reads at each step or is bounded by entries that lie in
-// the file, so however a file's structures repeat or refer to one another,
-// the work cannot grow faster than the file.
 class ByteReader {
  public:
   explicit ByteReader(std::unique_ptr<ByteSource> source);
 
   std::uint64_t size() const { return size_; }
 
-  // Far more than a single pass over any real file needs: 4-bit size tables
-  // cost two reads a byte, everything else much less.
-  static constexpr std::uint64_t kReadsPerByte = 4;
-  static constexpr std::uint64_t kBaseReads = 1 << 16;
-
   // True when all of out was filled from offset onwards.
   bool read(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
-  std::optional<std::uint8_t> u8(std::uint64_t offset) const;
-  std::optional<std::uint16_t> u16(std::uint64_t offset) const;
-  std::optional<std::uint32_t> u32(std::uint64_t offset) const;
-  std::optional<std::uint64_t> u64(std::uint64_t offset) const;
+  std::optional<std::uint8_t> u8(std::uint64_t offset) const { return field<std::uint8_t>(offset); }
+  std::optional<std::uint16_t> u16(std::uint64_t offset) const { return field<std::uint16_t>(offset); }
+  std::optional<std::uint32_t> u32(std::uint64_t offset) const { return field<std::uint32_t>(offset); }
+  std::optional<std::uint64_t> u64(std::uint64_t offset) const { return field<std::uint64_t>(offset); }
 
   // True when the bytes [offset, offset + length) lie inside the source.
   bool contains(std::uint64_t offset, std::uint64_t length) const {
@@ -56,6 +45,8 @@ class ByteReader {
     bool filled = false;
   };
 
+  template <typename Int>
+  std::optional<Int> field(std::uint64_t offset) const;
   const std::uint8_t* blockFor(std::uint64_t offset, std::size_t* available) const;
 
   std::unique_ptr<ByteSource> source_;
@@ -64,7 +55,6 @@ class ByteReader {
   mutable std::array<Block, kBlockCount> blocks_{};
   mutable std::vector<std::uint8_t> storage_;
   mutable std::uint64_t useCounter_ = 0;
-  mutable std::uint64_t readsLeft_;
 };
 
 }  // namespace ostrel::media

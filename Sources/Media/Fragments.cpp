@@ -1,206 +1,220 @@
 #include "Fragments.h"
 
+#include <algorithm>
 #include <bit>
 #include <limits>
+#include <utility>
+
+#include "Fields.h"
 
 namespace ostrel::media {
 
 namespace {
 
+// tfhd flags.
+constexpr std::uint32_t kBaseDataOffsetPresent = 0x000001;
 constexpr std::uint32_t kDescriptionIndexPresent = 0x000002;
 constexpr std::uint32_t kDefaultDurationPresent = 0x000008;
 constexpr std::uint32_t kDefaultSizePresent = 0x000010;
 constexpr std::uint32_t kDefaultFlagsPresent = 0x000020;
+constexpr std::uint32_t kDefaultBaseIsMoof = 0x020000;
 
+// trun flags.
 constexpr std::uint32_t kDataOffsetPresent = 0x000001;
 constexpr std::uint32_t kFirstSampleFlagsPresent = 0x000004;
 constexpr std::uint32_t kSampleDurationPresent = 0x000100;
 constexpr std::uint32_t kSampleSizePresent = 0x000200;
 constexpr std::uint32_t kPerSampleFields = 0x000F00;
 
-constexpr std::uint32_t kFlagsMask = 0x00FFFFFF;
+// The first `trex` of each track in `mvex`, sorted by track ID.
+using DefaultsTable = std::vector<std::pair<std::uint32_t, FragmentDefaults>>;
 
-}  // namespace
-
-FragmentDefaults FragmentDefaults::find(const ByteReader& reader, const Box& movie,
-                                        std::uint32_t trackId) {
-  const std::optional<Box> extends = findChild(reader, movie, fourCC("mvex"));
-  if (!extends) return {};
+DefaultsTable readDefaults(const ByteReader& movieReader, const Box& movie) {
+  DefaultsTable table;
+  const std::optional<Box> extends = findChild(movieReader, movie, fourCC("mvex"));
+  if (!extends) return table;
   // trex: full box header, track ID, description index, duration, size, flags.
-  ChildBoxes children(reader, *extends);
+  ChildBoxes children(movieReader, *extends);
   while (std::optional<Box> child = children.next()) {
-    if (child->type != fourCC("trex") || child->payloadSize() < kFullBoxHeader + 20) continue;
-    if (reader.u32(child->payload() + 4) != trackId) continue;
-    return {reader.u32(child->payload() + 8).value_or(0), reader.u32(child->payload() + 16).value_or(0)};
+    if (child->type != fourCC("trex")) continue;
+    Fields fields(movieReader, *child);
+    const bool header = FullBoxHeader::read(fields).has_value();
+    const std::optional<std::uint32_t> trackId = fields.u32();
+    const std::optional<std::uint32_t> descriptionIndex = fields.u32();
+    fields.skip(4);
+    const std::optional<std::uint32_t> size = fields.u32();
+    if (!header || !fields.u32() || !trackId) continue;
+    table.push_back({*trackId, {.descriptionIndex = *descriptionIndex, .sampleSize = *size}});
   }
-  return {};
+  std::stable_sort(table.begin(), table.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return table;
 }
 
-std::optional<TrackFragment::Header> TrackFragment::Header::read(const ByteReader& reader,
-                                                                 const Box& trackFragment) {
-  const std::optional<Box> box = findChild(reader, trackFragment, fourCC("tfhd"));
-  if (!box) return std::nullopt;
-  const std::optional<std::uint32_t> flags = reader.u32(box->payload());
-  const std::optional<std::uint32_t> trackId = reader.u32(box->payload() + 4);
-  if (box->payloadSize() < 8 || !flags || !trackId) return std::nullopt;
-  Header header{*flags & kFlagsMask, *trackId, 0, std::nullopt, std::nullopt};
+FragmentDefaults defaultsFor(const DefaultsTable& table, std::uint32_t trackId) {
+  const auto found = std::lower_bound(table.begin(), table.end(), trackId,
+                                      [](const auto& entry, std::uint32_t id) { return entry.first < id; });
+  return found != table.end() && found->first == trackId ? found->second : FragmentDefaults{};
+}
 
-  // Optional fields follow in flag order; each must lie inside the box.
-  std::uint64_t at = box->payload() + 8;
-  const auto field = [&](std::uint32_t flag, std::uint64_t width) -> std::optional<std::uint64_t> {
-    if ((header.flags & flag) == 0) return std::nullopt;
-    const std::uint64_t here = at;
-    at += width;
-    if (at > box->end()) return std::nullopt;
-    if (width == 8) return reader.u64(here);
-    return reader.u32(here);
-  };
-  if ((header.flags & kBaseDataOffsetPresent) != 0) {
-    const std::optional<std::uint64_t> base = field(kBaseDataOffsetPresent, 8);
-    if (!base) return std::nullopt;
-    header.baseDataOffset = *base;
-  }
-  header.descriptionIndex = field(kDescriptionIndexPresent, 4);
-  field(kDefaultDurationPresent, 4);
-  header.sampleSize = field(kDefaultSizePresent, 4);
-  field(kDefaultFlagsPresent, 4);
-  if (at > box->end()) return std::nullopt;
+// tfhd: what a track fragment's header says. Optional fields follow the track
+// ID in flag order; a header too short for the fields its flags name is no header.
+struct Header {
+  std::uint32_t flags = 0;
+  std::uint32_t trackId = 0;
+  std::uint64_t baseDataOffset = 0;
+  std::optional<std::uint32_t> descriptionIndex;
+  std::optional<std::uint32_t> sampleSize;
+};
+
+std::optional<Header> readHeader(const ByteReader& file, const Box& trackFragment) {
+  const std::optional<Box> box = findChild(file, trackFragment, fourCC("tfhd"));
+  if (!box) return std::nullopt;
+  Fields fields(file, *box);
+  const std::optional<FullBoxHeader> full = FullBoxHeader::read(fields);
+  const std::optional<std::uint32_t> trackId = fields.u32();
+  if (!full || !trackId) return std::nullopt;
+  Header header{.flags = full->flags, .trackId = *trackId};
+  if ((header.flags & kBaseDataOffsetPresent) != 0) header.baseDataOffset = fields.u64().value_or(0);
+  if ((header.flags & kDescriptionIndexPresent) != 0) header.descriptionIndex = fields.u32();
+  if ((header.flags & kDefaultDurationPresent) != 0) fields.skip(4);
+  if ((header.flags & kDefaultSizePresent) != 0) header.sampleSize = fields.u32();
+  if ((header.flags & kDefaultFlagsPresent) != 0) fields.skip(4);
+  if (!fields.ok()) return std::nullopt;
   return header;
 }
 
-TrackFragment::TrackFragment(const ByteReader& reader, const Box& trackFragment,
-                             const Header& header, const Box& movieFragment,
-                             std::uint64_t implicitBase, const FragmentDefaults& defaults)
-    : children_(reader, trackFragment),
-      base_(implicitBase),
-      descriptionIndex_(header.descriptionIndex.value_or(defaults.descriptionIndex)),
-      defaultSize_(header.sampleSize.value_or(defaults.sampleSize)) {
-  if ((header.flags & kBaseDataOffsetPresent) != 0) {
-    base_ = header.baseDataOffset;
-  } else if ((header.flags & kDefaultBaseIsMoof) != 0) {
-    base_ = movieFragment.offset;
-  }
+// base + offset, nothing when it leaves the range of offsets.
+std::optional<std::uint64_t> offsetFrom(std::uint64_t base, std::int32_t offset) {
+  const std::uint64_t magnitude = offset < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(offset)
+                                             : static_cast<std::uint64_t>(offset);
+  if (offset < 0) return base >= magnitude ? std::optional(base - magnitude) : std::nullopt;
+  return magnitude <= std::numeric_limits<std::uint64_t>::max() - base ? std::optional(base + magnitude)
+                                                                       : std::nullopt;
 }
 
-std::optional<SampleRun> TrackFragment::next(const ByteReader& reader) {
-  while (!broken_) {
-    const std::optional<Box> box = children_.next();
-    if (!box) break;
-    if (box->type != fourCC("trun") || box->payloadSize() < 8) continue;
-    const std::uint32_t flags = reader.u32(box->payload()).value_or(0) & kFlagsMask;
-    const std::uint64_t claimed = reader.u32(box->payload() + 4).value_or(0);
-    std::uint64_t at = box->payload() + 8;
+}  // namespace
 
-    // A run's data starts at the base plus its signed offset, else where the
-    // previous run's data ended, or at the base for the first run.
-    std::optional<std::uint64_t> start = base_;
-    if ((flags & kDataOffsetPresent) != 0) {
-      const std::optional<std::uint32_t> stored = reader.u32(at);
-      at += 4;
-      if (!stored) break;
-      const std::int64_t offset = static_cast<std::int32_t>(*stored);
-      const std::uint64_t magnitude = static_cast<std::uint64_t>(offset < 0 ? -offset : offset);
-      if (offset < 0 ? base_ < magnitude : base_ > std::numeric_limits<std::uint64_t>::max() - magnitude) {
-        break;
+FragmentIndex::FragmentIndex(const ByteReader& file, std::uint64_t firstFragment,
+                             const ByteReader& movieReader, const Box& movie,
+                             std::span<const std::uint32_t> chosen) {
+  const DefaultsTable defaults = readDefaults(movieReader, movie);
+  // Media data between fragments is passed over by its header.
+  ChildBoxes topLevel(file, firstFragment, file.size(), ChildBoxes::Level::Top);
+  while (const std::optional<Box> movieFragment = topLevel.next()) {
+    if (movieFragment->type != fourCC("moof")) continue;
+    // A track fragment that names no base of its own starts where the data of
+    // the last one before it that has runs ended, whatever its track; at the
+    // `moof` when there is none. That end is worked out only when needed.
+    std::optional<std::uint64_t> implicitBase = movieFragment->offset;
+    std::optional<TrackFragment> lastWithRuns;
+    ChildBoxes children(file, *movieFragment);
+    while (const std::optional<Box> box = children.next()) {
+      if (box->type != fourCC("traf")) continue;
+      const bool hasRuns = findChild(file, *box, fourCC("trun")).has_value();
+      const std::optional<Header> header = readHeader(file, *box);
+      std::optional<std::uint64_t> base;
+      if (header && (header->flags & kBaseDataOffsetPresent) != 0) {
+        base = header->baseDataOffset;
+      } else if (header && (header->flags & kDefaultBaseIsMoof) != 0) {
+        base = movieFragment->offset;
+      } else if (header) {
+        if (lastWithRuns) implicitBase = FragmentRuns(file, *lastWithRuns).dataEnd();
+        lastWithRuns.reset();
+        base = implicitBase;
       }
-      start = offset < 0 ? base_ - magnitude : base_ + magnitude;
-    } else if (previous_) {
-      start = previous_->dataEnd(reader);
+      if (!hasRuns) continue;
+      if (!base) {
+        // Runs whose data cannot be placed; nor can the data of whatever follows.
+        implicitBase.reset();
+        lastWithRuns.reset();
+        continue;
+      }
+      const FragmentDefaults trackDefaults = defaultsFor(defaults, header->trackId);
+      const TrackFragment fragment{
+          .trackId = header->trackId,
+          .descriptionIndex = header->descriptionIndex.value_or(trackDefaults.descriptionIndex),
+          .defaultSize = header->sampleSize.value_or(trackDefaults.sampleSize),
+          .base = *base,
+          .box = *box};
+      lastWithRuns = fragment;
+      if (std::binary_search(chosen.begin(), chosen.end(), fragment.trackId)) fragments_.push_back(fragment);
     }
-    if (!start) break;
-    if ((flags & kFirstSampleFlagsPresent) != 0) at += 4;
-    if (at > box->end()) break;
+  }
+  std::stable_sort(fragments_.begin(), fragments_.end(),
+                   [](const TrackFragment& a, const TrackFragment& b) { return a.trackId < b.trackId; });
+}
 
-    const std::uint64_t recordSize = 4u * static_cast<unsigned>(std::popcount(flags & kPerSampleFields));
-    SampleRun run{descriptionIndex_, *start, claimed, SampleSizes::all(defaultSize_)};
-    if (recordSize > 0) {
-      run.count = std::min(claimed, (box->end() - at) / recordSize);
+std::span<const TrackFragment> FragmentIndex::of(std::uint32_t trackId) const {
+  const auto [first, last] = std::equal_range(
+      fragments_.begin(), fragments_.end(), TrackFragment{.trackId = trackId},
+      [](const TrackFragment& a, const TrackFragment& b) { return a.trackId < b.trackId; });
+  return {first, last};
+}
+
+std::optional<std::uint64_t> FragmentIndex::findFirst(const ByteReader& file, std::uint64_t from) {
+  ChildBoxes topLevel(file, from, file.size(), ChildBoxes::Level::Top);
+  while (const std::optional<Box> box = topLevel.next()) {
+    if (box->type == fourCC("moof")) return box->offset;
+  }
+  return std::nullopt;
+}
+
+FragmentRuns::FragmentRuns(const ByteReader& file, const TrackFragment& fragment)
+    : file_(&file),
+      children_(file, fragment.box),
+      base_(fragment.base),
+      descriptionIndex_(fragment.descriptionIndex),
+      defaultSize_(fragment.defaultSize) {}
+
+std::optional<std::uint64_t> FragmentRuns::implicitStart() const {
+  if (previousUnknown_) return std::nullopt;
+  if (!previous_) return base_;
+  return previous_->dataEnd(*file_);
+}
+
+std::optional<SampleRun> FragmentRuns::next() {
+  while (const std::optional<Box> box = children_.next()) {
+    if (box->type != fourCC("trun")) continue;
+    // trun: full box header, sample count, the optional data offset and first
+    // sample flags, then one record of the per-sample fields for each sample.
+    Fields fields(*file_, *box);
+    const std::optional<FullBoxHeader> header = FullBoxHeader::read(fields);
+    const std::optional<std::uint32_t> claimed = fields.u32();
+    const std::uint32_t flags = header ? header->flags : 0;
+    std::optional<std::uint64_t> start = implicitStart();
+    if ((flags & kDataOffsetPresent) != 0) {
+      const std::optional<std::uint32_t> stored = fields.u32();
+      start = stored ? offsetFrom(base_, static_cast<std::int32_t>(*stored)) : std::nullopt;
     }
+    if ((flags & kFirstSampleFlagsPresent) != 0) fields.skip(4);
+    if (!fields.ok() || !start) {
+      previous_.reset();
+      previousUnknown_ = true;
+      continue;
+    }
+
+    SampleRun run{.descriptionIndex = descriptionIndex_,
+                  .dataOffset = *start,
+                  .count = *claimed,
+                  .sizes = SampleSizes::all(defaultSize_)};
+    const std::uint64_t recordSize = 4u * static_cast<unsigned>(std::popcount(flags & kPerSampleFields));
+    if (recordSize > 0) run.count = std::min<std::uint64_t>(*claimed, fields.remaining() / recordSize);
     if ((flags & kSampleSizePresent) != 0) {
       const std::uint64_t sizeField = (flags & kSampleDurationPresent) != 0 ? 4 : 0;
-      run.sizes = SampleSizes{std::nullopt, at + sizeField, 32, recordSize, 0};
+      run.sizes = SampleSizes::table(fields.position() + sizeField, 32, recordSize);
     }
     previous_ = run;
+    previousUnknown_ = false;
     return run;
   }
-  broken_ = true;
   return std::nullopt;
 }
 
-std::optional<std::uint64_t> TrackFragment::dataEnd(const ByteReader& reader) {
-  while (next(reader)) {
+std::optional<std::uint64_t> FragmentRuns::dataEnd() {
+  while (next()) {
   }
-  if (!previous_) return base_;
-  return previous_->dataEnd(reader);
-}
-
-Fragments::Fragments(const ByteReader& reader, const Box& movie, std::uint32_t trackId)
-    : movie_(movie),
-      trackId_(trackId),
-      defaults_(FragmentDefaults::find(reader, movie, trackId)),
-      topLevel_(reader, movie.end(), reader.size(), ChildBoxes::Level::Top) {}
-
-std::optional<SampleRun> Fragments::next(const ByteReader& reader) {
-  for (;;) {
-    if (current_) {
-      if (std::optional<SampleRun> run = current_->next(reader)) return run;
-      current_.reset();
-    }
-    if (movieFragment_) {
-      current_ = nextOwnFragment(reader);
-      if (current_) continue;
-      movieFragment_.reset();
-    }
-    // Media data between fragments is passed over by its header.
-    const std::optional<Box> box = topLevel_.next();
-    if (!box) return std::nullopt;
-    if (box->type == fourCC("moof")) {
-      movieFragment_ = box;
-      trackFragments_ = ChildBoxes(reader, *box);
-      firstInMovieFragment_ = true;
-      knownEndBefore_ = box->payload();
-      knownEnd_ = box->offset;
-    }
-  }
-}
-
-std::optional<TrackFragment> Fragments::nextOwnFragment(const ByteReader& reader) {
-  while (std::optional<Box> box = trackFragments_.next()) {
-    if (box->type != fourCC("traf")) continue;
-    const bool first = firstInMovieFragment_;
-    firstInMovieFragment_ = false;
-    const std::optional<TrackFragment::Header> header = TrackFragment::Header::read(reader, *box);
-    if (!header || header->trackId != trackId_) continue;
-    std::optional<std::uint64_t> implicitBase = movieFragment_->offset;
-    if (!first && !header->hasOwnBase()) {
-      implicitBase = dataEndOfFragmentsBefore(reader, box->offset);
-      if (!implicitBase) continue;
-    }
-    return TrackFragment(reader, *box, *header, *movieFragment_, *implicitBase, defaults_);
-  }
-  return std::nullopt;
-}
-
-// A track fragment that names no base of its own starts where the data of the
-// fragment before it in the same `moof` ended, whatever its track.
-std::optional<std::uint64_t> Fragments::dataEndOfFragmentsBefore(
-    const ByteReader& reader, std::uint64_t trackFragmentOffset) {
-  std::optional<std::uint64_t> end = knownEnd_;
-  ChildBoxes boxes(reader, knownEndBefore_, movieFragment_->end());
-  while (std::optional<Box> box = boxes.next()) {
-    if (box->offset >= trackFragmentOffset) break;
-    if (box->type != fourCC("traf")) continue;
-    const std::optional<TrackFragment::Header> header = TrackFragment::Header::read(reader, *box);
-    if (!header || !end) return std::nullopt;
-    const FragmentDefaults defaults = header->trackId == trackId_
-                                          ? defaults_
-                                          : FragmentDefaults::find(reader, *movie_, header->trackId);
-    TrackFragment fragment(reader, *box, *header, *movieFragment_, *end, defaults);
-    end = fragment.dataEnd(reader);
-  }
-  knownEndBefore_ = trackFragmentOffset;
-  knownEnd_ = end;
-  return end;
+  return implicitStart();
 }
 
 }  // namespace ostrel::media

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "Box.h"
 #include "ByteReader.h"
@@ -13,75 +15,64 @@ namespace ostrel::media {
 struct FragmentDefaults {
   std::uint32_t descriptionIndex = 0;
   std::uint32_t sampleSize = 0;
-
-  static FragmentDefaults find(const ByteReader& reader, const Box& movie, std::uint32_t trackId);
 };
 
-// The runs (`trun`) of one track fragment (`traf`), with their data offsets
-// worked out from the fragment header (`tfhd`).
-class TrackFragment {
+// One track fragment (`traf`) of a movie fragment, with where its data starts
+// and the defaults its runs use, worked out once.
+struct TrackFragment {
+  std::uint32_t trackId = 0;
+  std::uint32_t descriptionIndex = 0;
+  std::uint32_t defaultSize = 0;
+  std::uint64_t base = 0;
+  Box box;
+};
+
+// The track fragments of the chosen tracks in every movie fragment (`moof`)
+// after the movie box, in file order, found in one walk of the file's
+// top-level boxes. Every track fragment of the file is read on that walk, to
+// know where the data of the next one starts, but only the chosen tracks'
+// are kept: memory follows the fragments of those tracks really in the file.
+class FragmentIndex {
  public:
-  static constexpr std::uint32_t kBaseDataOffsetPresent = 0x000001;
-  static constexpr std::uint32_t kDefaultBaseIsMoof = 0x020000;
+  FragmentIndex() = default;
+  // `chosen` holds the track IDs to keep, sorted.
+  FragmentIndex(const ByteReader& file, std::uint64_t firstFragment, const ByteReader& movieReader,
+                const Box& movie, std::span<const std::uint32_t> chosen);
 
-  struct Header {
-    std::uint32_t flags = 0;
-    std::uint32_t trackId = 0;
-    std::uint64_t baseDataOffset = 0;
-    std::optional<std::uint32_t> descriptionIndex;
-    std::optional<std::uint32_t> sampleSize;
+  // The track's fragments, in file order.
+  std::span<const TrackFragment> of(std::uint32_t trackId) const;
 
-    static std::optional<Header> read(const ByteReader& reader, const Box& trackFragment);
-    bool hasOwnBase() const { return (flags & (kBaseDataOffsetPresent | kDefaultBaseIsMoof)) != 0; }
-  };
-
-  // implicitBase: where this fragment's data starts when its header says
-  // neither an offset nor that the base is the enclosing `moof`.
-  TrackFragment(const ByteReader& reader, const Box& trackFragment, const Header& header,
-                const Box& movieFragment, std::uint64_t implicitBase,
-                const FragmentDefaults& defaults);
-
-  std::optional<SampleRun> next(const ByteReader& reader);
-
-  // Where the data of the last run ends, reading every run that is left.
-  std::optional<std::uint64_t> dataEnd(const ByteReader& reader);
+  // Where the first movie fragment after `from` starts, if there is one.
+  static std::optional<std::uint64_t> findFirst(const ByteReader& file, std::uint64_t from);
 
  private:
+  std::vector<TrackFragment> fragments_;  // by track ID, then file order
+};
+
+// The runs (`trun`) of one track fragment. A run whose data would start
+// outside the addressable range gives nothing; so does a later run that
+// starts where such a run would have ended.
+class FragmentRuns {
+ public:
+  FragmentRuns(const ByteReader& file, const TrackFragment& fragment);
+
+  std::optional<SampleRun> next();
+
+  // Where the data of the last run ends, reading every run that is left.
+  std::optional<std::uint64_t> dataEnd();
+
+ private:
+  // Where a run without a data offset starts: at the base for the first run,
+  // else where the previous run's data ended.
+  std::optional<std::uint64_t> implicitStart() const;
+
+  const ByteReader* file_;
   ChildBoxes children_;
   std::uint64_t base_;
   std::uint32_t descriptionIndex_;
   std::uint32_t defaultSize_;
   std::optional<SampleRun> previous_;
-  bool broken_ = false;
-};
-
-// The samples of one track held in movie fragments (`moof`) after the movie
-// box, in file order. Only box headers are read on the way; of a fragment
-// without the track, nothing beyond each `traf`'s header.
-class Fragments {
- public:
-  Fragments() = default;
-  Fragments(const ByteReader& reader, const Box& movie, std::uint32_t trackId);
-
-  std::optional<SampleRun> next(const ByteReader& reader);
-
- private:
-  std::optional<TrackFragment> nextOwnFragment(const ByteReader& reader);
-  std::optional<std::uint64_t> dataEndOfFragmentsBefore(const ByteReader& reader,
-                                                         std::uint64_t trackFragmentOffset);
-
-  std::optional<Box> movie_;
-  std::uint32_t trackId_ = 0;
-  FragmentDefaults defaults_;
-  ChildBoxes topLevel_;
-  std::optional<Box> movieFragment_;
-  ChildBoxes trackFragments_;
-  bool firstInMovieFragment_ = true;
-  // The data end of the track fragments in this `moof` before knownEndBefore_,
-  // kept so that each is summed once.
-  std::uint64_t knownEndBefore_ = 0;
-  std::optional<std::uint64_t> knownEnd_;
-  std::optional<TrackFragment> current_;
+  bool previousUnknown_ = false;  // the previous run gave nothing
 };
 
 }  // namespace ostrel::media

@@ -12,7 +12,7 @@ namespace ostrel::media {
 
 // What the samples of a track need from its sample descriptions (`stsd`) and
 // data references (`dref`): each description's format and whether its samples
-// are stored in this file.
+// are stored in this file. Memory follows the entries really in the boxes.
 class SampleDescriptions {
  public:
   struct Description {
@@ -21,15 +21,14 @@ class SampleDescriptions {
   };
 
   SampleDescriptions() = default;
-  SampleDescriptions(const ByteReader& reader, const Box& media);
+  // Without a `dref` every sample is in this file.
+  SampleDescriptions(const ByteReader& reader, const std::optional<Box>& descriptions,
+                     const std::optional<Box>& dataReferences);
 
   // `index` is 1-based, as sample tables and fragments store it.
   const Description* find(std::uint32_t index) const;
 
  private:
-  // Real files carry a handful; a file claiming more is not given memory for them.
-  static constexpr std::size_t kMaxEntries = 1024;
-
   std::vector<Description> descriptions_;
 };
 

@@ -28,8 +28,6 @@ std::optional<std::uint64_t> SampleRun::dataEnd(const ByteReader& reader) const 
     if (count > UINT32_MAX || length > UINT64_MAX - end) return std::nullopt;
     return end + length;
   }
-  // Table-backed runs hold no more entries than their boxes, so this loop
-  // follows bytes that are really there.
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::optional<std::uint32_t> size = sizes.at(reader, i);
     if (!size || *size > UINT64_MAX - end) return std::nullopt;

@@ -17,7 +17,10 @@ struct SampleSizes {
   std::uint64_t stride = 4;
   std::uint64_t firstEntry = 0;
 
-  static SampleSizes all(std::uint32_t size) { return {size, 0, 32, 4, 0}; }
+  static SampleSizes all(std::uint32_t size) { return {.constant = size}; }
+  static SampleSizes table(std::uint64_t offset, unsigned fieldBits, std::uint64_t stride) {
+    return {.tableOffset = offset, .fieldBits = fieldBits, .stride = stride};
+  }
 
   // The size of the run's sample `index`, nothing when the table is cut short.
   // Tables are clipped to their boxes, so entry positions cannot overflow.
@@ -32,7 +35,8 @@ struct SampleSizes {
 };
 
 // Consecutive samples stored back to back from dataOffset, all described by
-// one sample description.
+// one sample description. A table-backed run counts no more samples than its
+// table holds; a run of one constant size may claim any count.
 struct SampleRun {
   std::uint32_t descriptionIndex = 0;  // 1-based, as stored
   std::uint64_t dataOffset = 0;

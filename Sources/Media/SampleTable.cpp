@@ -1,54 +1,47 @@
 #include "SampleTable.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ostrel::media {
-
-EntryTable EntryTable::in(const ByteReader& reader, const Box& box, std::uint64_t width) {
-  constexpr std::uint64_t kHeader = kFullBoxHeader + 4;
-  if (box.payloadSize() < kHeader) return {};
-  const std::uint64_t claimed = reader.u32(box.payload() + kFullBoxHeader).value_or(0);
-  const std::uint64_t room = (box.payloadSize() - kHeader) / width;
-  return {box.payload() + kHeader, std::min(claimed, room), width};
-}
 
 namespace {
 
 // stsz: full box header, a size for every sample (0 when each has its own), the count.
 std::pair<SampleSizes, std::uint64_t> readSampleSizes(const ByteReader& reader, const Box& box) {
-  constexpr std::uint64_t kHeader = kFullBoxHeader + 8;
-  if (box.payloadSize() < kHeader) return {};
-  const std::uint32_t common = reader.u32(box.payload() + kFullBoxHeader).value_or(0);
-  const std::uint64_t claimed = reader.u32(box.payload() + kFullBoxHeader + 4).value_or(0);
-  if (common != 0) return {SampleSizes::all(common), claimed};
-  const std::uint64_t room = (box.payloadSize() - kHeader) / 4;
-  return {SampleSizes{std::nullopt, box.payload() + kHeader, 32, 4, 0}, std::min(claimed, room)};
+  Fields fields(reader, box);
+  if (!FullBoxHeader::read(fields)) return {};
+  const std::optional<std::uint32_t> common = fields.u32();
+  const std::optional<std::uint32_t> count = fields.u32();
+  if (!common || !count) return {};
+  if (*common != 0) return {SampleSizes::all(*common), *count};
+  return {SampleSizes::table(fields.position(), 32, 4), std::min<std::uint64_t>(*count, fields.remaining() / 4)};
 }
 
 // stz2: full box header, 24 reserved bits, the field width, the count, the packed fields.
 std::pair<SampleSizes, std::uint64_t> readCompactSampleSizes(const ByteReader& reader,
                                                              const Box& box) {
-  constexpr std::uint64_t kHeader = kFullBoxHeader + 8;
-  if (box.payloadSize() < kHeader) return {};
-  const unsigned bits = reader.u8(box.payload() + kFullBoxHeader + 3).value_or(0);
-  if (bits != 4 && bits != 8 && bits != 16) return {};
-  const std::uint64_t claimed = reader.u32(box.payload() + kFullBoxHeader + 4).value_or(0);
+  Fields fields(reader, box);
+  if (!FullBoxHeader::read(fields) || !fields.skip(3)) return {};
+  const unsigned bits = fields.u8().value_or(0);
+  const std::optional<std::uint32_t> count = fields.u32();
+  if ((bits != 4 && bits != 8 && bits != 16) || !count) return {};
   // Counts are 32-bit, so a table of more bytes than that holds them all.
-  const std::uint64_t bytes = std::min<std::uint64_t>(box.payloadSize() - kHeader, UINT32_MAX);
-  const std::uint64_t room = bytes * 8 / bits;
-  return {SampleSizes{std::nullopt, box.payload() + kHeader, bits, bits / 8u, 0},
-          std::min(claimed, room)};
+  const std::uint64_t bytes = std::min<std::uint64_t>(fields.remaining(), UINT32_MAX);
+  return {SampleSizes::table(fields.position(), bits, bits / 8u),
+          std::min<std::uint64_t>(*count, bytes * 8 / bits)};
 }
 
 }  // namespace
 
 SampleTable::SampleTable(const ByteReader& reader, const Box& sampleTable) {
-  // The first box of each kind counts, as in one walk over the children.
+  // The first box of each kind counts.
   std::optional<Box> chunkRuns, sizes, compactSizes, offsets32, offsets64;
   ChildBoxes children(reader, sampleTable);
   while (std::optional<Box> child = children.next()) {
     std::optional<Box>* slot = nullptr;
     switch (child->type) {
+      case fourCC("stsd"): slot = &descriptions_; break;
       case fourCC("stsc"): slot = &chunkRuns; break;
       case fourCC("stsz"): slot = &sizes; break;
       case fourCC("stz2"): slot = &compactSizes; break;
@@ -70,16 +63,16 @@ SampleTable::SampleTable(const ByteReader& reader, const Box& sampleTable) {
 // cannot be read.
 bool SampleTable::advanceChunkRuns(const ByteReader& reader, std::uint64_t chunkNumber) {
   while (nextChunkRun_ < chunkRuns_.count) {
-    const std::uint64_t at = chunkRuns_.entryOffset(nextChunkRun_);
-    const std::optional<std::uint32_t> first = reader.u32(at);
+    Fields entry = chunkRuns_.entry(reader, nextChunkRun_);
+    const std::optional<std::uint32_t> first = entry.u32();
     if (!first) return false;
     if (*first > chunkNumber) break;
     ++nextChunkRun_;
     if (chunkRun_ && *first <= chunkRun_->firstChunk) continue;
-    const std::optional<std::uint32_t> perChunk = reader.u32(at + 4);
-    const std::optional<std::uint32_t> description = reader.u32(at + 8);
+    const std::optional<std::uint32_t> perChunk = entry.u32();
+    const std::optional<std::uint32_t> description = entry.u32();
     if (!perChunk || !description) return false;
-    chunkRun_ = ChunkRun{*first, *perChunk, *description};
+    chunkRun_ = ChunkRun{.firstChunk = *first, .samplesPerChunk = *perChunk, .descriptionIndex = *description};
   }
   return true;
 }
@@ -92,11 +85,14 @@ std::optional<SampleRun> SampleTable::next(const ByteReader& reader) {
     const std::uint64_t count = std::min<std::uint64_t>(chunkRun_->samplesPerChunk,
                                                         sampleCount_ - nextSample_);
     if (count == 0) continue;
-    const std::uint64_t at = chunkOffsets_.entryOffset(chunk);
-    std::optional<std::uint64_t> offset = reader.u64(at);
-    if (chunkOffsets_.width == 4) offset = reader.u32(at);
+    Fields entry = chunkOffsets_.entry(reader, chunk);
+    const std::optional<std::uint64_t> offset =
+        chunkOffsets_.width == 4 ? std::optional<std::uint64_t>(entry.u32()) : entry.u64();
     if (!offset) break;
-    SampleRun run{chunkRun_->descriptionIndex, *offset, count, sizes_.from(nextSample_)};
+    SampleRun run{.descriptionIndex = chunkRun_->descriptionIndex,
+                  .dataOffset = *offset,
+                  .count = count,
+                  .sizes = sizes_.from(nextSample_)};
     nextSample_ += count;
     return run;
   }
@@ -105,3 +101,4 @@ std::optional<SampleRun> SampleTable::next(const ByteReader& reader) {
 }
 
 }  // namespace ostrel::media
+

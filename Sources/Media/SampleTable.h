@@ -5,20 +5,10 @@
 
 #include "Box.h"
 #include "ByteReader.h"
+#include "Fields.h"
 #include "SampleRun.h"
 
 namespace ostrel::media {
-
-// Entries of fixed width stored after a full box header and a count. The count
-// is kept only as far as the box really holds entries.
-struct EntryTable {
-  std::uint64_t offset = 0;
-  std::uint64_t count = 0;
-  std::uint64_t width = 0;
-
-  static EntryTable in(const ByteReader& reader, const Box& box, std::uint64_t width);
-  std::uint64_t entryOffset(std::uint64_t index) const { return offset + index * width; }
-};
 
 // The samples of a track's sample table (`stbl`), one chunk at a time:
 // `stsc` names the samples per chunk and their description, `stsz` or `stz2`
@@ -28,6 +18,9 @@ class SampleTable {
  public:
   SampleTable() = default;
   SampleTable(const ByteReader& reader, const Box& sampleTable);
+
+  // The sample descriptions (`stsd`), found on the same walk.
+  const std::optional<Box>& descriptions() const { return descriptions_; }
 
   std::optional<SampleRun> next(const ByteReader& reader);
 
@@ -40,6 +33,7 @@ class SampleTable {
 
   bool advanceChunkRuns(const ByteReader& reader, std::uint64_t chunkNumber);
 
+  std::optional<Box> descriptions_;
   EntryTable chunkOffsets_;
   EntryTable chunkRuns_;
   SampleSizes sizes_;

@@ -1,18 +1,19 @@
 #pragma once
 
-// Reads back what a track output delivers, to check the container layer.
+// Reads back what a track reader delivers, to check the container layer.
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "Media/AssetReader.h"
+#include "Media/Asset.h"
+#include "Media/TrackReader.h"
 
 namespace ostrel::testing {
 
 struct Delivered {
-  std::string format;                 // empty when the sample has no description
-  std::vector<std::uint8_t> prefix;   // empty when it has no data block
+  std::string format;
+  std::vector<std::uint8_t> prefix;
   std::uint64_t totalLength = 0;
 
   bool operator==(const Delivered&) const = default;
@@ -24,28 +25,23 @@ inline std::string formatName(media::FourCC code) {
   return name;
 }
 
-// Every sample the output of track `index` (0-based, in list order) delivers.
-inline std::vector<Delivered> samplesOfTrack(const media::Asset& asset, int index) {
+inline std::optional<media::Track> trackAt(const media::Asset& asset, int index) {
   media::TrackList tracks = asset.tracks();
   std::optional<media::Track> track = tracks.next();
   for (int i = 0; i < index && track; ++i) track = tracks.next();
+  return track;
+}
+
+// Every sample a reader of track `index` (0-based, in list order) delivers,
+// asking for every format.
+inline std::vector<Delivered> samplesOfTrack(const media::Asset& asset, int index) {
+  const std::optional<media::Track> track = trackAt(asset, index);
   if (!track) return {};
-  std::optional<media::AssetReader> reader = media::AssetReader::create(asset);
-  if (!reader) return {};
-  media::TrackOutput& output = reader->addOutput(media::TrackOutput(*track));
-  reader->startReading();
+  media::TrackReader reader(asset, *track);
   std::vector<Delivered> out;
-  while (std::optional<media::Sample> sample = output.copyNextSample()) {
-    Delivered d;
-    if (const media::FormatDescription* format = sample->formatDescription()) {
-      d.format = formatName(format->mediaSubType());
-    }
-    if (const media::DataBlock* block = sample->dataBuffer()) {
-      const media::DataBlock::Pointer view = block->dataPointer(0);
-      if (view.status == 0) d.prefix.assign(view.data, view.data + view.contiguousLength);
-      d.totalLength = view.totalLength;
-    }
-    out.push_back(d);
+  while (std::optional<media::Sample> sample = reader.next()) {
+    const std::span<const std::uint8_t> bytes = sample->bytes();
+    out.push_back({formatName(sample->format), {bytes.begin(), bytes.end()}, sample->size});
   }
   return out;
 }
@@ -53,7 +49,7 @@ inline std::vector<Delivered> samplesOfTrack(const media::Asset& asset, int inde
 inline std::vector<std::string> mediaTypes(const media::Asset& asset) {
   std::vector<std::string> out;
   media::TrackList tracks = asset.tracks();
-  while (std::optional<media::Track> track = tracks.next()) out.push_back(formatName(track->mediaType()));
+  while (std::optional<media::Track> track = tracks.next()) out.push_back(formatName(track->mediaType));
   return out;
 }
 

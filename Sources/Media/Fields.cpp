@@ -1,0 +1,48 @@
+#include "Fields.h"
+
+#include <algorithm>
+
+namespace ostrel::media {
+
+std::optional<std::uint32_t> Fields::u24() {
+  const std::optional<std::uint8_t> high = u8();
+  const std::optional<std::uint16_t> low = u16();
+  if (!high || !low) return std::nullopt;
+  return (std::uint32_t{*high} << 16) | *low;
+}
+
+bool Fields::skip(std::uint64_t count) {
+  if (failed_ || end_ - position_ < count) {
+    failed_ = true;
+    return false;
+  }
+  position_ += count;
+  return true;
+}
+
+std::optional<FullBoxHeader> FullBoxHeader::read(Fields& fields) {
+  const std::optional<std::uint8_t> version = fields.u8();
+  const std::optional<std::uint32_t> flags = fields.u24();
+  if (!version || !flags) return std::nullopt;
+  return FullBoxHeader{*version, *flags};
+}
+
+std::optional<CountedEntries> CountedEntries::read(const ByteReader& reader, const Box& box) {
+  Fields fields(reader, box);
+  if (!FullBoxHeader::read(fields)) return std::nullopt;
+  const std::optional<std::uint32_t> count = fields.u32();
+  if (!count) return std::nullopt;
+  return CountedEntries{*count, fields.position(), fields.position() + fields.remaining()};
+}
+
+EntryTable EntryTable::of(const CountedEntries& entries, std::uint64_t width) {
+  const std::uint64_t room = (entries.end - entries.begin) / width;
+  return {entries.begin, std::min<std::uint64_t>(entries.count, room), width};
+}
+
+EntryTable EntryTable::in(const ByteReader& reader, const Box& box, std::uint64_t width) {
+  const std::optional<CountedEntries> entries = CountedEntries::read(reader, box);
+  return entries ? of(*entries, width) : EntryTable{};
+}
+
+}  // namespace ostrel::media

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "Box.h"
+#include "ByteReader.h"
+
+namespace ostrel::media {
+
+// Reads the fields of one box, or of one entry of a table, in order. A read
+// that would pass the end fails, and so does every read after it, so a parser
+// cannot stray into the next box whatever its arithmetic.
+class Fields {
+ public:
+  Fields(const ByteReader& reader, std::uint64_t begin, std::uint64_t end)
+      : reader_(&reader), position_(begin), end_(end < begin ? begin : end) {}
+  // The payload of a box.
+  Fields(const ByteReader& reader, const Box& box) : Fields(reader, box.payload(), box.end()) {}
+
+  std::optional<std::uint8_t> u8() { return take(1, &ByteReader::u8); }
+  std::optional<std::uint16_t> u16() { return take(2, &ByteReader::u16); }
+  std::optional<std::uint32_t> u24();
+  std::optional<std::uint32_t> u32() { return take(4, &ByteReader::u32); }
+  std::optional<std::uint64_t> u64() { return take(8, &ByteReader::u64); }
+  bool skip(std::uint64_t count);
+
+  // False once a read has failed.
+  bool ok() const { return !failed_; }
+
+  // The offset of the next field, and the bytes left after it.
+  std::uint64_t position() const { return position_; }
+  std::uint64_t remaining() const { return failed_ ? 0 : end_ - position_; }
+
+ private:
+  template <typename Int>
+  std::optional<Int> take(std::uint64_t width, std::optional<Int> (ByteReader::*read)(std::uint64_t) const) {
+    if (failed_ || end_ - position_ < width) return fail<Int>();
+    const std::optional<Int> value = (reader_->*read)(position_);
+    if (!value) return fail<Int>();
+    position_ += width;
+    return value;
+  }
+  template <typename Int>
+  std::optional<Int> fail() {
+    failed_ = true;
+    return std::nullopt;
+  }
+
+  const ByteReader* reader_;
+  std::uint64_t position_;
+  std::uint64_t end_;
+  bool failed_ = false;
+};
+
+// The version and flags that open a full box.
+struct FullBoxHeader {
+  std::uint8_t version = 0;
+  std::uint32_t flags = 0;
+
+  static std::optional<FullBoxHeader> read(Fields& fields);
+};
+
+// A full box that holds an entry count and then its entries: the count as
+// stored, and the bytes where the entries lie.
+struct CountedEntries {
+  std::uint32_t count = 0;
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+
+  static std::optional<CountedEntries> read(const ByteReader& reader, const Box& box);
+};
+
+// Entries of a fixed width, kept only as far as the bytes really hold them.
+struct EntryTable {
+  std::uint64_t offset = 0;
+  std::uint64_t count = 0;
+  std::uint64_t width = 0;
+
+  static EntryTable of(const CountedEntries& entries, std::uint64_t width);
+  // A full box of counted fixed-width entries; empty when the box is too short.
+  static EntryTable in(const ByteReader& reader, const Box& box, std::uint64_t width);
+
+  // The fields of entry `index`, which must be below count.
+  Fields entry(const ByteReader& reader, std::uint64_t index) const {
+    const std::uint64_t at = offset + index * width;
+    return Fields(reader, at, at + width);
+  }
+};
+
+}  // namespace ostrel::media

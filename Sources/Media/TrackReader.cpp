@@ -1,0 +1,95 @@
+#include "TrackReader.h"
+
+#include "Fields.h"
+
+namespace ostrel::media {
+
+TrackReader::TrackReader(const Asset& asset, const Track& track, std::span<const WantedFormat> wanted)
+    : asset_(&asset), wanted_(wanted), fragments_(asset.fragmentsOf(track)) {
+  const ByteReader& movie = asset.movieReader();
+  std::optional<Box> sampleTable, dataReferences;
+  if (track.mediaInformation) {
+    ChildBoxes children(movie, *track.mediaInformation);
+    while (std::optional<Box> child = children.next()) {
+      if (child->type == fourCC("stbl") && !sampleTable) sampleTable = child;
+      if (child->type == fourCC("dinf") && !dataReferences) {
+        dataReferences = findChild(movie, *child, fourCC("dref"));
+      }
+    }
+  }
+  if (sampleTable) table_ = SampleTable(movie, *sampleTable);
+  descriptions_ = SampleDescriptions(movie, table_.descriptions(), dataReferences);
+}
+
+std::optional<std::uint32_t> TrackReader::minimumSizeOf(FourCC format) const {
+  if (wanted_.empty()) return 1;
+  for (const WantedFormat& wanted : wanted_) {
+    if (wanted.format == format) return std::max<std::uint32_t>(wanted.minimumSize, 1);
+  }
+  return std::nullopt;
+}
+
+std::optional<SampleRun> TrackReader::takeRun() {
+  if (std::optional<SampleRun> run = table_.next(asset_->movieReader())) {
+    runSizes_ = &asset_->movieReader();
+    return run;
+  }
+  runSizes_ = &asset_->file();
+  for (;;) {
+    if (fragmentRuns_) {
+      if (std::optional<SampleRun> run = fragmentRuns_->next()) return run;
+      fragmentRuns_.reset();
+    }
+    if (nextFragment_ == fragments_.size()) return std::nullopt;
+    fragmentRuns_.emplace(asset_->file(), fragments_[nextFragment_++]);
+  }
+}
+
+bool TrackReader::nextRun() {
+  const std::optional<SampleRun> run = takeRun();
+  if (!run) return false;
+  run_ = *run;
+  runPosition_ = 0;
+  nextDataOffset_ = run_.dataOffset;
+  const SampleDescriptions::Description* description = descriptions_.find(run_.descriptionIndex);
+  const std::optional<std::uint32_t> minimumSize =
+      description && description->dataInThisFile ? minimumSizeOf(description->format) : std::nullopt;
+  if (!minimumSize || (run_.sizes.constant && *run_.sizes.constant < *minimumSize) ||
+      !asset_->file().contains(run_.dataOffset, *minimumSize)) {
+    run_.count = 0;  // no sample of this run can be delivered
+    return true;
+  }
+  runFormat_ = description->format;
+  runMinimumSize_ = *minimumSize;
+  return true;
+}
+
+std::optional<Sample> TrackReader::next() {
+  const ByteReader& file = asset_->file();
+  while (!done_) {
+    if (runPosition_ >= run_.count) {
+      if (!nextRun()) break;
+      continue;
+    }
+    const std::optional<std::uint32_t> size = run_.sizes.at(*runSizes_, runPosition_++);
+    const std::uint64_t offset = nextDataOffset_;
+    if (!size || *size > UINT64_MAX - offset) {
+      run_.count = 0;
+      continue;
+    }
+    nextDataOffset_ = offset + *size;
+    if (*size < runMinimumSize_) continue;
+    if (!file.contains(offset, *size)) {
+      // Offsets only grow within a run: the rest lies past the end too.
+      run_.count = 0;
+      continue;
+    }
+    Sample sample{.format = runFormat_, .offset = offset, .size = *size};
+    if (!file.read(offset, {sample.prefix.data(), sample.bytes().size()})) break;  // cut short
+    return sample;
+  }
+  done_ = true;
+  return std::nullopt;
+}
+
+}  // namespace ostrel::media

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "Asset.h"
+#include "Fragments.h"
+#include "FourCC.h"
+#include "SampleDescriptions.h"
+#include "SampleRun.h"
+#include "SampleTable.h"
+#include "Track.h"
+
+namespace ostrel::media {
+
+// A format a reader delivers, and the fewest bytes a sample of it must hold.
+struct WantedFormat {
+  FourCC format = 0;
+  std::uint32_t minimumSize = 1;
+};
+
+// One sample in stored form: its format, where its data lies, and a bounded
+// prefix of that data, so that memory never follows a size the file claims.
+struct Sample {
+  static constexpr std::size_t kHeldBytes = 16;
+
+  FourCC format = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  std::array<std::uint8_t, kHeldBytes> prefix{};
+
+  std::span<const std::uint8_t> bytes() const {
+    return {prefix.data(), static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeldBytes))};
+  }
+};
+
+// Delivers one track's samples in stored form, one at a time: those of its
+// sample table, then those of its movie fragments, in file order.
+//
+// Only samples that can be what the caller asked for are delivered: of a
+// wanted format (any format when none is named), at least as large as that
+// format asks, wholly in this file. Runs that cannot hold such a sample (a
+// description that is missing, of another format or kept in another file; a
+// constant size below the minimum; data past the end of the file) are passed
+// over whole, so counts a file claims never drive the work.
+class TrackReader {
+ public:
+  // `wanted` must outlive the reader.
+  TrackReader(const Asset& asset, const Track& track, std::span<const WantedFormat> wanted = {});
+
+  // The next sample; nothing once the track is exhausted or reading failed.
+  std::optional<Sample> next();
+
+ private:
+  // Makes the next run current; false when there is none.
+  bool nextRun();
+  std::optional<SampleRun> takeRun();
+  // The fewest bytes a sample of the format must hold; nothing when unwanted.
+  std::optional<std::uint32_t> minimumSizeOf(FourCC format) const;
+
+  const Asset* asset_;
+  std::span<const WantedFormat> wanted_;
+  SampleDescriptions descriptions_;
+  SampleTable table_;
+  std::span<const TrackFragment> fragments_;
+  std::size_t nextFragment_ = 0;
+  std::optional<FragmentRuns> fragmentRuns_;
+
+  SampleRun run_;
+  const ByteReader* runSizes_ = nullptr;  // where the run's size table lies
+  FourCC runFormat_ = 0;
+  std::uint32_t runMinimumSize_ = 1;
+  std::uint64_t runPosition_ = 0;
+  std::uint64_t nextDataOffset_ = 0;
+  bool done_ = false;
+};
+
+}  // namespace ostrel::media
