@@ -2,7 +2,9 @@
 
 For each benchmark movie it times ostrel, /bin/true and the peers in
 interleaved rounds, counts the bytes and read calls the tool spends on the
-movie (from strace), measures its peak memory, and checks the budgets."""
+movie (from strace), measures its peak memory, and checks the budgets. Then
+it times the tool on the bounds cases (hostile files, and well-formed ones
+with many tracks or fragments) against /bin/true, with their CPU time."""
 
 import argparse
 import os
@@ -22,6 +24,9 @@ BUDGET_RATIO_TO_TRUE = 2.0
 BUDGET_SPEEDUP_OVER_FFPROBE = 50.0
 BUDGET_BYTES_READ = 64 * 1024
 BUDGET_READ_CALLS = 16
+# Bounds cases with a budget of their own, in CPU seconds a whole run, in
+# place of the ratio to /bin/true.
+BUDGET_CPU = {"20000TracksOnlyTheLastGood": 0.025}
 
 
 def run_once(argv):
@@ -76,10 +81,40 @@ def movie_reads(tool, path):
         return total, calls
 
 
-def peak_kib(helper, tool, path):
-    with tempfile.NamedTemporaryFile("r") as report:
-        subprocess.run([helper, report.name, tool, path], stdout=subprocess.DEVNULL, check=True)
-        return int(report.read().strip())
+def measure(helper, tool, path, runs=1):
+    """Peak memory in KiB and the least CPU time in seconds over `runs` runs."""
+    peak, cpu = 0, float("inf")
+    for _ in range(runs):
+        with tempfile.NamedTemporaryFile("r") as report:
+            subprocess.run([helper, report.name, tool, path], stdout=subprocess.DEVNULL, check=True)
+            kib, seconds = report.read().split()
+            peak, cpu = max(peak, int(kib)), min(cpu, float(seconds))
+    return peak, cpu
+
+
+def bounds_cases(args, failures):
+    """The bounds cases: each no slower than twice /bin/true, right, and small."""
+    cases = [line.rstrip("\n").split("\t") for line in open(args.bounds_cases) if line.strip()]
+    print(f"## bounds cases: ostrel and /bin/true, median of {args.rounds} interleaved rounds")
+    print(f"| {'case':<45} | {'answer':>8} | {'ostrel':>8} | {'true':>7} | {'ratio':>5} | {'CPU':>7} | {'peak KiB':>8} |")
+    print(f"|{'-' * 47}|{'-' * 10}|{'-' * 10}|{'-' * 9}|{'-' * 7}|{'-' * 9}|{'-' * 10}|")
+    for name, path, expected in cases:
+        answer = subprocess.run([args.tool, path], capture_output=True, text=True).stdout
+        results = {k: summary(v)[0] for k, v in
+                   timings({"ostrel": [args.tool, path], "/bin/true": ["/bin/true"]}, args.rounds).items()}
+        peak, cpu = measure(args.peak_memory, args.tool, path, runs=5)
+        ratio = results["ostrel"] / results["/bin/true"]
+        print(f"| {name:<45} | {answer.strip():>8} | {results['ostrel'] * 1e3:8.3f} | "
+              f"{results['/bin/true'] * 1e3:7.3f} | {ratio:5.2f} | {cpu * 1e3:7.2f} | {peak:8,} |")
+        if answer != f"{expected}\n":
+            failures.append(f"{name}: answered {answer!r}, expected {expected}")
+        if name not in BUDGET_CPU and ratio > BUDGET_RATIO_TO_TRUE:
+            failures.append(f"{name}: {ratio:.2f}x /bin/true")
+        if name in BUDGET_CPU and cpu > BUDGET_CPU[name]:
+            failures.append(f"{name}: {cpu * 1e3:.1f} ms of CPU")
+        if peak >= args.peak_limit_kib:
+            failures.append(f"{name}: peak memory {peak} KiB")
+    print("times in ms; CPU is the least of 5 runs\n")
 
 
 def main():
@@ -88,6 +123,7 @@ def main():
     parser.add_argument("--peak-memory", required=True, help="the peak memory launcher")
     parser.add_argument("--peak-limit-kib", type=int, required=True, help="the peak memory budget")
     parser.add_argument("--files", required=True, help="folder for the generated movies")
+    parser.add_argument("--bounds-cases", required=True, help="the bounds cases' list: name, path, answer")
     parser.add_argument("--rounds", type=int, default=25)
     args = parser.parse_args()
 
@@ -107,7 +143,7 @@ def main():
             commands["mediainfo"] = [mediainfo, "--Inform=Other;%TimeCode_FirstFrame%", path]
         results = {k: summary(v) for k, v in timings(commands, args.rounds).items()}
         read_bytes, read_calls = movie_reads(args.tool, path)
-        peak = peak_kib(args.peak_memory, args.tool, path)
+        peak, _ = measure(args.peak_memory, args.tool, path)
 
         size = os.path.getsize(path)
         print(f"## {name} ({os.path.basename(path)}, {size / 2**20:,.1f} MiB, answer {answer.strip()})")
@@ -133,6 +169,7 @@ def main():
         if peak >= args.peak_limit_kib:
             failures.append(f"{name}: peak memory {peak} KiB")
 
+    bounds_cases(args, failures)
     if not ffprobe:
         print("ffprobe not installed: its comparison was skipped")
     for failure in failures:

@@ -45,9 +45,12 @@ TEST(BoxSizes, ZeroSizeAtTopLevelRunsToEndOfFile) {
 }
 
 TEST(BoxSizes, ZeroWordInsideContainerEndsItsList) {
+  // A whole timecode track follows the zero: read as a size running to the
+  // end of the movie, the zero would make it a box to list.
   const Bytes file = movieAfterMedia(sample300(), [](std::uint64_t start) {
-    return box("moov", {trak(1, "vide", timecodeTable(start)), u32(0),
-                        trak(2, "tmcd", timecodeTable(start))});
+    Bytes hidden = trak(2, "tmcd", timecodeTable(start));
+    hidden[0] = hidden[1] = hidden[2] = hidden[3] = 0;
+    return box("moov", {trak(1, "vide", timecodeTable(start)), hidden});
   });
   EXPECT_EQ(mediaTypes(Asset::openBytes(file)), std::vector<std::string>{"vide"});
 }
@@ -132,15 +135,32 @@ TEST(SampleTables, CompactSizeFieldsOfEachWidth) {
 }
 
 TEST(SampleTables, CountsBeyondTheirBoxesAreClipped) {
-  // stsc, stsz and stco each claim a billion entries but hold one.
+  // Each table claims a billion entries. stsc and stco hold one; stsz holds
+  // three, so only the clip of stco keeps chunks 2 and 3 from being read out
+  // of the stsz header that follows it.
   const Bytes file = movieAfterMedia(sample300(), [](std::uint64_t s) {
     return box("moov", {trak(1, "tmcd",
                              box("stbl", {stsd({sampleEntry("tmcd")}),
                                           fullBox("stsc", 0, 0, {u32(1000000000), u32(1), u32(1), u32(1)}),
-                                          fullBox("stsz", 0, 0, {u32(0), u32(1000000000), u32(4)}),
-                                          fullBox("stco", 0, 0, {u32(1000000000), u32(s)})}))});
+                                          fullBox("stco", 0, 0, {u32(1000000000), u32(s)}),
+                                          fullBox("stsz", 0, 0, {u32(0), u32(1000000000), u32(4), u32(4), u32(4)})}))});
   });
   EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), onlySample300());
+}
+
+TEST(SampleTables, ChunkRunEntriesThatDoNotFollowAreIgnored) {
+  // The third stsc entry goes back to chunk 2: chunk 4 stays in the second run.
+  const Bytes media = cat({u32(1), u32(2), u64(3), u64(4)});
+  const Bytes file = movieAfterMedia(media, [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {stsd({sampleEntry("tmcd"), sampleEntry("tc64")}),
+                                          stsc({{1, 1, 1}, {3, 1, 2}, {2, 1, 1}}), stszTable({4, 4, 8, 8}),
+                                          stco({s, s + 4, s + 8, s + 16})}))});
+  });
+  const std::vector<Delivered> expected = {{"tmcd", {0, 0, 0, 1}, 4}, {"tmcd", {0, 0, 0, 2}, 4},
+                                           {"tc64", {0, 0, 0, 0, 0, 0, 0, 3}, 8},
+                                           {"tc64", {0, 0, 0, 0, 0, 0, 0, 4}, 8}};
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), expected);
 }
 
 TEST(SampleTables, LargeSampleHoldsABoundedPrefix) {
@@ -154,6 +174,29 @@ TEST(SampleTables, LargeSampleHoldsABoundedPrefix) {
   EXPECT_EQ(got[0].totalLength, media.size());
   EXPECT_EQ(got[0].prefix.size(), media::Sample::kHeldBytes);
   EXPECT_EQ(Bytes(got[0].prefix.begin(), got[0].prefix.begin() + 4), u32(300));
+}
+
+TEST(SampleTables, OnlyWantedFormatsOfTheirSizeAreDelivered) {
+  // Chunks 1-3 hold two 3-byte video samples each; chunk 4 a tmcd sample, and
+  // then a tc64 sample too short for its payload. Passing over the video
+  // chunks whole must still count their samples.
+  const Bytes media = cat({Bytes(18, 0xEE), u32(300), u32(7)});
+  const Bytes file = movieAfterMedia(media, [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {stsd({sampleEntry("avc1"), sampleEntry("tmcd"), sampleEntry("tc64")}),
+                                          stsc({{1, 2, 1}, {4, 1, 2}, {5, 1, 3}}),
+                                          stszTable({3, 3, 3, 3, 3, 3, 4, 4}),
+                                          stco({s, s + 6, s + 12, s + 18, s + 22})}))});
+  });
+  const Asset asset = Asset::openBytes(file);
+  const media::WantedFormat timecode[] = {{media::fourCC("tmcd"), 4}, {media::fourCC("tc64"), 8}};
+  media::TrackReader reader(asset, *trackAt(asset, 0), timecode);
+  const std::optional<media::Sample> sample = reader.next();
+  ASSERT_TRUE(sample.has_value());
+  EXPECT_EQ(formatName(sample->format), "tmcd");
+  EXPECT_EQ(Bytes(sample->bytes().begin(), sample->bytes().end()), u32(300));
+  EXPECT_FALSE(reader.next().has_value());
+  EXPECT_EQ(samplesOfTrack(asset, 0).size(), 8u);  // asking for everything
 }
 
 TEST(DataReferences, SamplesInAnotherFileHaveNoData) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "Support/BoxWriter.h"
 #include "Support/Samples.h"
 
@@ -11,32 +9,6 @@ namespace ostrel::testing {
 namespace {
 
 using media::Asset;
-
-// tfhd and trun flags.
-constexpr std::uint32_t kBaseOffset = 0x1, kDescriptionIndex = 0x2, kDefaultSize = 0x10,
-                        kDefaultFlags = 0x20, kBaseIsMoof = 0x20000;
-constexpr std::uint32_t kDataOffset = 0x1, kFirstFlags = 0x4, kDuration = 0x100, kSize = 0x200,
-                        kSampleFlags = 0x400, kCompositionOffset = 0x800;
-
-Bytes tfhd(std::uint32_t flags, std::uint32_t trackId, std::initializer_list<Bytes> fields = {}) {
-  return fullBox("tfhd", 0, flags, {u32(trackId), cat(fields)});
-}
-Bytes trun(std::uint32_t flags, std::uint32_t count, std::initializer_list<Bytes> fields = {}) {
-  return fullBox("trun", 0, flags, {u32(count), cat(fields)});
-}
-Bytes traf(std::initializer_list<Bytes> children) { return box("traf", children); }
-Bytes moof(std::initializer_list<Bytes> trafs) {
-  return box("moof", {fullBox("mfhd", 0, 0, {u32(1)}), cat(trafs)});
-}
-Bytes trex(std::uint32_t trackId, std::uint32_t description, std::uint32_t size) {
-  return fullBox("trex", 0, 0, {u32(trackId), u32(description), u32(0), u32(size), u32(0)});
-}
-
-// A track with descriptions but no samples of its own, as fragmented movies have.
-Bytes emptyTrack(std::uint32_t id, std::string_view type,
-                 std::initializer_list<Bytes> entries = {sampleEntry("tmcd")}) {
-  return trak(id, type, box("stbl", {stsd(entries), stsc({}), stszTable({}), stco({})}));
-}
 
 // The default movie: video track 1, timecode track 2 with 'tmcd' and 'tc64'
 // descriptions; trex gives the timecode track description 1 and size 4.
@@ -46,9 +18,6 @@ Bytes defaultMovie(std::uint32_t timecodeDefaultSize = 4) {
                       box("mvex", {trex(1, 1, 0), trex(2, 1, timecodeDefaultSize)})});
 }
 
-// Makes a moof, knowing where it starts and where its mdat's data starts.
-using MakeFragment = std::function<Bytes(std::uint64_t moofAt, std::uint64_t dataAt)>;
-
 struct Fragment {
   MakeFragment moof;
   Bytes data;
@@ -56,11 +25,7 @@ struct Fragment {
 
 Bytes fragmentedMovie(const Bytes& movie, std::initializer_list<Fragment> fragments) {
   Bytes file = cat({ftyp(), movie});
-  for (const Fragment& fragment : fragments) {
-    const std::uint64_t at = file.size();
-    const std::uint64_t dataAt = at + fragment.moof(at, 0).size() + 8;
-    append(file, cat({fragment.moof(at, dataAt), box("mdat", {fragment.data})}));
-  }
+  for (const Fragment& fragment : fragments) appendFragment(file, fragment.moof, fragment.data);
   return file;
 }
 
@@ -81,9 +46,11 @@ TEST(FragmentBase, EachRuleFindsTheSample) {
        [](std::uint64_t, std::uint64_t dataAt) {
          return moof({traf({tfhd(kBaseOffset, 2, {u64(dataAt + 10)}), trun(0, 1)})});
        }},
-      {"baseIsMoof",
+      {"baseIsMoofAfterAnotherTracksData",
        [](std::uint64_t moofAt, std::uint64_t dataAt) {
-         return moof({traf({tfhd(kBaseIsMoof, 2), trun(kDataOffset, 1, {u32(dataAt + 10 - moofAt)})})});
+         // Were the base implicit, it would be where the video data ends.
+         return moof({traf({tfhd(kBaseOffset, 1, {u64(dataAt)}), trun(kSize, 1, {u32(10)})}),
+                      traf({tfhd(kBaseIsMoof, 2), trun(kDataOffset, 1, {u32(dataAt + 10 - moofAt)})})});
        }},
       {"firstFragmentStartsAtMoof",
        [](std::uint64_t moofAt, std::uint64_t dataAt) {
@@ -104,6 +71,17 @@ TEST(FragmentBase, EachRuleFindsTheSample) {
       {"secondRunWithoutOffset",
        [](std::uint64_t, std::uint64_t dataAt) {
          return moof({traf({tfhd(kBaseOffset, 2, {u64(dataAt)}), trun(kSize, 1, {u32(10)}), trun(0, 1)})});
+       }},
+      {"trackFragmentWithoutRunsLeavesTheImplicitBaseAlone",
+       [](std::uint64_t moofAt, std::uint64_t dataAt) {
+         // The first names a base but defines no data, so the second starts at the moof.
+         return moof({traf({tfhd(kBaseOffset, 1, {u64(0)})}),
+                      traf({tfhd(0, 2), trun(kDataOffset, 1, {u32(dataAt + 10 - moofAt)})})});
+       }},
+      {"runBeforeTheFileStartGivesNothingButTheNextRunCounts",
+       [](std::uint64_t, std::uint64_t dataAt) {
+         return moof({traf({tfhd(kBaseOffset, 2, {u64(8)}), trun(kDataOffset, 1, {u32(std::uint32_t(-16))}),
+                            trun(kDataOffset, 1, {u32(dataAt + 10 - 8)})})});
        }},
       {"negativeDataOffset",
        [](std::uint64_t, std::uint64_t dataAt) {
@@ -221,6 +199,12 @@ TEST(FragmentBounds, UntrustedCountsAndOffsets) {
          return moof({traf({tfhd(kBaseOffset, 2, {u64(8)}), trun(kDataOffset, 1, {u32(std::uint32_t(-16))})})});
        },
        0},
+      {"dataEndOfARunOverflows",
+       [](std::uint64_t, std::uint64_t) {
+         // Were the end to wrap, the second run would start inside the file.
+         return moof({traf({tfhd(kBaseOffset, 2, {u64(~0ull - 10)}), trun(kSize, 1, {u32(100)}), trun(0, 1)})});
+       },
+       0},
       {"baseOffsetPastTheEnd",
        [](std::uint64_t, std::uint64_t) { return moof({traf({tfhd(kBaseOffset, 2, {u64(1ull << 40)}), trun(0, 1)})}); },
        0},
@@ -232,6 +216,36 @@ TEST(FragmentBounds, UntrustedCountsAndOffsets) {
     EXPECT_EQ(timecodeSamples(fragmentedMovie(defaultMovie(), {{c.moof, u32(300)}})).size(), c.delivered)
         << c.name;
   }
+}
+
+TEST(FragmentTracks, VersionOneTrackHeaderKeepsTheIdAfterWideTimes) {
+  Bytes timecode = emptyTrack(2, "tmcd");
+  const Bytes header = tkhd(2);
+  const Bytes wideHeader = fullBox("tkhd", 1, 3, {u64(0), u64(0), u32(2), zeros(80)});
+  timecode.erase(timecode.begin() + 8, timecode.begin() + 8 + header.size());
+  timecode.insert(timecode.begin() + 8, wideHeader.begin(), wideHeader.end());
+  timecode[0] = std::uint8_t(0), timecode[1] = std::uint8_t(0);
+  timecode[2] = std::uint8_t(timecode.size() >> 8), timecode[3] = std::uint8_t(timecode.size());
+  const Bytes movie = box("moov", {emptyTrack(1, "vide", {sampleEntry("avc1")}), timecode,
+                                   box("mvex", {trex(1, 1, 0), trex(2, 1, 4)})});
+  const Bytes file = fragmentedMovie(movie, {{[](std::uint64_t, std::uint64_t at) {
+                                                 return moof({traf({tfhd(kBaseOffset, 2, {u64(at)}), trun(0, 1)})});
+                                               },
+                                               u32(300)}});
+  EXPECT_EQ(timecodeSamples(file), kOnly300);
+}
+
+TEST(FragmentTracks, SharedIdBelongsToTheFirstTrack) {
+  // Tracks 2 and 3 both say ID 2; the fragment's sample is the first's alone.
+  const Bytes movie = box("moov", {emptyTrack(1, "vide", {sampleEntry("avc1")}), emptyTrack(2, "tmcd"),
+                                   emptyTrack(2, "tmcd"), box("mvex", {trex(1, 1, 0), trex(2, 1, 4)})});
+  const Bytes file = fragmentedMovie(movie, {{[](std::uint64_t, std::uint64_t at) {
+                                                 return moof({traf({tfhd(kBaseOffset, 2, {u64(at)}), trun(0, 1)})});
+                                               },
+                                               u32(300)}});
+  const Asset asset = Asset::openBytes(file);
+  EXPECT_EQ(samplesOfTrack(asset, 1), kOnly300);
+  EXPECT_TRUE(samplesOfTrack(asset, 2).empty());
 }
 
 TEST(FragmentFixtures, FilesWrittenByFfmpeg) {

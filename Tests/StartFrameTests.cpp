@@ -71,6 +71,23 @@ TEST(Scan, UndecodableSamplesMoveOnToTheNextSampleAndTrack) {
             std::nullopt);
 }
 
+TEST(Scan, GivesUpAfterAThousandSamplesThatDoNotDecode) {
+  // Chunk 1 holds tc64 samples of 2^32 or more, chunk 2 one tmcd sample.
+  const auto movie = [](std::uint32_t undecodable) {
+    Bytes media(std::size_t(undecodable) * 8, 0xFF);
+    append(media, u32(300));
+    return movieAfterMedia(media, [&](std::uint64_t start) {
+      std::vector<std::uint32_t> sizes(undecodable, 8);
+      sizes.push_back(4);
+      return box("moov", {trak(1, "tmcd", box("stbl", {stsd({sampleEntry("tc64"), sampleEntry("tmcd")}),
+                                                       stsc({{1, undecodable, 1}, {2, 1, 2}}), stszTable(sizes),
+                                                       stco({start, start + undecodable * 8ull})}))});
+    });
+  };
+  EXPECT_EQ(scan(movie(999)), 300u);
+  EXPECT_EQ(scan(movie(1000)), std::nullopt);
+}
+
 TEST(Scan, DisabledTrackIsScannedLikeAnyOther) {
   const Bytes file = movieAfterMedia(u32(300), [](std::uint64_t start) {
     Bytes track = trak(1, "tmcd", timecodeTable(start));

@@ -47,16 +47,19 @@ Asset::IndexedFragments Asset::indexFragments(FourCC mediaType) const {
     return !std::binary_search(firstById.begin(), firstById.end(), owner) ;
   });
   for (const auto& owner : indexed.owners) chosen.push_back(owner.first);
-  indexed.index = FragmentIndex(file_, *first, movieReader(), *movie_, chosen);
+  indexed.index.emplace(file_, *first, FragmentDefaultsTable(movieReader(), *movie_), chosen);
   return indexed;
 }
 
-std::span<const TrackFragment> Asset::fragmentsOf(const Track& track) const {
-  if (!movie_ || track.id == 0) return {};
+std::optional<std::size_t> Asset::nextFragmentOf(const Track& track,
+                                                 std::optional<std::size_t> previous) const {
+  if (!movie_ || track.id == 0) return std::nullopt;
   if (!fragments_ || fragments_->mediaType != track.mediaType) fragments_ = indexFragments(track.mediaType);
   const std::pair<std::uint32_t, std::size_t> owner{track.id, track.position};
-  if (!std::binary_search(fragments_->owners.begin(), fragments_->owners.end(), owner)) return {};
-  return fragments_->index.of(track.id);
+  if (!fragments_->index || !std::binary_search(fragments_->owners.begin(), fragments_->owners.end(), owner)) {
+    return std::nullopt;
+  }
+  return fragments_->index->next(track.id, previous);
 }
 
 }  // namespace ostrel::media

@@ -32,9 +32,11 @@ class Asset {
   // Where the movie box's own boxes are read.
   const ByteReader& movieReader() const { return file_; }
 
-  // The track's fragments in file order. Fragments name their track by ID;
-  // when tracks share an ID, they belong to the first of them.
-  std::span<const TrackFragment> fragmentsOf(const Track& track) const;
+  // The track's fragment after `previous` in file order, or its first when
+  // there is none. Fragments name their track by ID; when tracks share an
+  // ID, they belong to the first of them.
+  std::optional<std::size_t> nextFragmentOf(const Track& track, std::optional<std::size_t> previous) const;
+  const TrackFragment& fragment(std::size_t index) const { return fragments_->index->at(index); }
 
  private:
   explicit Asset(std::unique_ptr<ByteSource> source);
@@ -43,7 +45,7 @@ class Asset {
   struct IndexedFragments {
     FourCC mediaType = 0;
     std::vector<std::pair<std::uint32_t, std::size_t>> owners;  // track ID, position; by ID
-    FragmentIndex index;
+    std::optional<FragmentIndex> index;  // none without fragments
   };
   IndexedFragments indexFragments(FourCC mediaType) const;
 

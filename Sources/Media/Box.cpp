@@ -11,17 +11,17 @@ ChildBoxes::ChildBoxes(const ByteReader& reader, std::uint64_t begin, std::uint6
 std::optional<Box> ChildBoxes::next() {
   if (reader_ == nullptr || position_ >= end_ || end_ - position_ < 8) return std::nullopt;
   const std::uint64_t room = end_ - position_;
-  const std::optional<std::uint32_t> size32 = reader_->u32(position_);
-  const std::optional<std::uint32_t> type = reader_->u32(position_ + 4);
-  if (!size32 || !type) return std::nullopt;
+  const std::optional<std::uint64_t> header = reader_->u64(position_);  // 32-bit size, then type
+  if (!header) return std::nullopt;
+  const std::uint32_t size32 = static_cast<std::uint32_t>(*header >> 32);
 
-  Box box{.type = *type, .offset = position_, .headerSize = 8, .size = *size32};
-  if (*size32 == 1) {
+  Box box{.type = static_cast<FourCC>(*header), .offset = position_, .headerSize = 8, .size = size32};
+  if (size32 == 1) {
     const std::optional<std::uint64_t> size64 = room >= 16 ? reader_->u64(position_ + 8) : std::nullopt;
     if (!size64) return std::nullopt;
     box.headerSize = 16;
     box.size = *size64;
-  } else if (*size32 == 0) {
+  } else if (size32 == 0) {
     if (level_ == Level::Nested) return std::nullopt;
     box.size = room;
   }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "BigEndian.h"
-
 namespace ostrel::media {
 
 ByteReader::ByteReader(std::unique_ptr<ByteSource> source)
@@ -29,13 +27,16 @@ const std::uint8_t* ByteReader::blockFor(std::uint64_t offset, std::size_t* avai
   }
   Block& block = blocks_[chosen];
   block.lastUse = ++useCounter_;
+  recent_ = storage_.data() + chosen * kBlockSize;
+  recentStart_ = block.start;
+  recentLength_ = block.length;
   const std::size_t into = offset - start;
   if (into >= block.length) return nullptr;
   *available = block.length - into;
-  return storage_.data() + chosen * kBlockSize + into;
+  return recent_ + into;
 }
 
-bool ByteReader::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
+bool ByteReader::readThroughCache(std::uint64_t offset, std::span<std::uint8_t> out) const {
   if (!source_ || !contains(offset, out.size())) return false;
   std::size_t done = 0;
   while (done < out.size()) {
@@ -48,17 +49,5 @@ bool ByteReader::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
   }
   return true;
 }
-
-template <typename Int>
-std::optional<Int> ByteReader::field(std::uint64_t offset) const {
-  std::array<std::uint8_t, sizeof(Int)> bytes{};
-  if (!read(offset, bytes)) return std::nullopt;
-  return static_cast<Int>(bigEndian(bytes));
-}
-
-template std::optional<std::uint8_t> ByteReader::field(std::uint64_t) const;
-template std::optional<std::uint16_t> ByteReader::field(std::uint64_t) const;
-template std::optional<std::uint32_t> ByteReader::field(std::uint64_t) const;
-template std::optional<std::uint64_t> ByteReader::field(std::uint64_t) const;
 
 }  // namespace ostrel::media

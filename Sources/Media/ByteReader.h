@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -22,7 +24,15 @@ class ByteReader {
   std::uint64_t size() const { return size_; }
 
   // True when all of out was filled from offset onwards.
-  bool read(std::uint64_t offset, std::span<std::uint8_t> out) const;
+  bool read(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    // Most reads fall in the block the read before them used.
+    const std::uint64_t into = offset - recentStart_;  // wraps for offsets before it
+    if (into < recentLength_ && out.size() <= recentLength_ - into) {
+      std::memcpy(out.data(), recent_ + into, out.size());
+      return true;
+    }
+    return readThroughCache(offset, out);
+  }
 
   std::optional<std::uint8_t> u8(std::uint64_t offset) const { return field<std::uint8_t>(offset); }
   std::optional<std::uint16_t> u16(std::uint64_t offset) const { return field<std::uint16_t>(offset); }
@@ -46,7 +56,17 @@ class ByteReader {
   };
 
   template <typename Int>
-  std::optional<Int> field(std::uint64_t offset) const;
+  std::optional<Int> field(std::uint64_t offset) const {
+    Int value;
+    if (!read(offset, {reinterpret_cast<std::uint8_t*>(&value), sizeof value})) return std::nullopt;
+    if constexpr (std::endian::native == std::endian::little && sizeof(Int) > 1) {
+      if constexpr (sizeof(Int) == 2) value = __builtin_bswap16(value);
+      if constexpr (sizeof(Int) == 4) value = __builtin_bswap32(value);
+      if constexpr (sizeof(Int) == 8) value = __builtin_bswap64(value);
+    }
+    return value;
+  }
+  bool readThroughCache(std::uint64_t offset, std::span<std::uint8_t> out) const;
   const std::uint8_t* blockFor(std::uint64_t offset, std::size_t* available) const;
 
   std::unique_ptr<ByteSource> source_;
@@ -55,6 +75,11 @@ class ByteReader {
   mutable std::array<Block, kBlockCount> blocks_{};
   mutable std::vector<std::uint8_t> storage_;
   mutable std::uint64_t useCounter_ = 0;
+  // The block the last cache lookup chose. It is the most recently used, so
+  // the cache never evicts it while it is remembered here.
+  mutable const std::uint8_t* recent_ = nullptr;
+  mutable std::uint64_t recentStart_ = 0;
+  mutable std::uint64_t recentLength_ = 0;
 };
 
 }  // namespace ostrel::media

@@ -21,10 +21,9 @@ bool Fields::skip(std::uint64_t count) {
 }
 
 std::optional<FullBoxHeader> FullBoxHeader::read(Fields& fields) {
-  const std::optional<std::uint8_t> version = fields.u8();
-  const std::optional<std::uint32_t> flags = fields.u24();
-  if (!version || !flags) return std::nullopt;
-  return FullBoxHeader{*version, *flags};
+  const std::optional<std::uint32_t> versionAndFlags = fields.u32();
+  if (!versionAndFlags) return std::nullopt;
+  return FullBoxHeader{static_cast<std::uint8_t>(*versionAndFlags >> 24), *versionAndFlags & 0xFFFFFF};
 }
 
 std::optional<CountedEntries> CountedEntries::read(const ByteReader& reader, const Box& box) {

@@ -26,37 +26,6 @@ constexpr std::uint32_t kSampleDurationPresent = 0x000100;
 constexpr std::uint32_t kSampleSizePresent = 0x000200;
 constexpr std::uint32_t kPerSampleFields = 0x000F00;
 
-// The first `trex` of each track in `mvex`, sorted by track ID.
-using DefaultsTable = std::vector<std::pair<std::uint32_t, FragmentDefaults>>;
-
-DefaultsTable readDefaults(const ByteReader& movieReader, const Box& movie) {
-  DefaultsTable table;
-  const std::optional<Box> extends = findChild(movieReader, movie, fourCC("mvex"));
-  if (!extends) return table;
-  // trex: full box header, track ID, description index, duration, size, flags.
-  ChildBoxes children(movieReader, *extends);
-  while (std::optional<Box> child = children.next()) {
-    if (child->type != fourCC("trex")) continue;
-    Fields fields(movieReader, *child);
-    const bool header = FullBoxHeader::read(fields).has_value();
-    const std::optional<std::uint32_t> trackId = fields.u32();
-    const std::optional<std::uint32_t> descriptionIndex = fields.u32();
-    fields.skip(4);
-    const std::optional<std::uint32_t> size = fields.u32();
-    if (!header || !fields.u32() || !trackId) continue;
-    table.push_back({*trackId, {.descriptionIndex = *descriptionIndex, .sampleSize = *size}});
-  }
-  std::stable_sort(table.begin(), table.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  return table;
-}
-
-FragmentDefaults defaultsFor(const DefaultsTable& table, std::uint32_t trackId) {
-  const auto found = std::lower_bound(table.begin(), table.end(), trackId,
-                                      [](const auto& entry, std::uint32_t id) { return entry.first < id; });
-  return found != table.end() && found->first == trackId ? found->second : FragmentDefaults{};
-}
-
 // tfhd: what a track fragment's header says. Optional fields follow the track
 // ID in flag order; a header too short for the fields its flags name is no header.
 struct Header {
@@ -67,10 +36,8 @@ struct Header {
   std::optional<std::uint32_t> sampleSize;
 };
 
-std::optional<Header> readHeader(const ByteReader& file, const Box& trackFragment) {
-  const std::optional<Box> box = findChild(file, trackFragment, fourCC("tfhd"));
-  if (!box) return std::nullopt;
-  Fields fields(file, *box);
+std::optional<Header> readHeader(const ByteReader& file, const Box& box) {
+  Fields fields(file, box);
   const std::optional<FullBoxHeader> full = FullBoxHeader::read(fields);
   const std::optional<std::uint32_t> trackId = fields.u32();
   if (!full || !trackId) return std::nullopt;
@@ -93,63 +60,132 @@ std::optional<std::uint64_t> offsetFrom(std::uint64_t base, std::int32_t offset)
                                                                        : std::nullopt;
 }
 
-}  // namespace
+// What one walk over a track fragment's children finds.
+struct Contents {
+  std::optional<Box> header;  // the first tfhd
+  bool hasRuns = false;
+  bool claimsSamples = false;  // some run claims at least one sample
+};
 
-FragmentIndex::FragmentIndex(const ByteReader& file, std::uint64_t firstFragment,
-                             const ByteReader& movieReader, const Box& movie,
-                             std::span<const std::uint32_t> chosen) {
-  const DefaultsTable defaults = readDefaults(movieReader, movie);
-  // Media data between fragments is passed over by its header.
-  ChildBoxes topLevel(file, firstFragment, file.size(), ChildBoxes::Level::Top);
-  while (const std::optional<Box> movieFragment = topLevel.next()) {
-    if (movieFragment->type != fourCC("moof")) continue;
-    // A track fragment that names no base of its own starts where the data of
-    // the last one before it that has runs ended, whatever its track; at the
-    // `moof` when there is none. That end is worked out only when needed.
-    std::optional<std::uint64_t> implicitBase = movieFragment->offset;
-    std::optional<TrackFragment> lastWithRuns;
-    ChildBoxes children(file, *movieFragment);
-    while (const std::optional<Box> box = children.next()) {
-      if (box->type != fourCC("traf")) continue;
-      const bool hasRuns = findChild(file, *box, fourCC("trun")).has_value();
-      const std::optional<Header> header = readHeader(file, *box);
-      std::optional<std::uint64_t> base;
-      if (header && (header->flags & kBaseDataOffsetPresent) != 0) {
-        base = header->baseDataOffset;
-      } else if (header && (header->flags & kDefaultBaseIsMoof) != 0) {
-        base = movieFragment->offset;
-      } else if (header) {
-        if (lastWithRuns) implicitBase = FragmentRuns(file, *lastWithRuns).dataEnd();
-        lastWithRuns.reset();
-        base = implicitBase;
-      }
-      if (!hasRuns) continue;
-      if (!base) {
-        // Runs whose data cannot be placed; nor can the data of whatever follows.
-        implicitBase.reset();
-        lastWithRuns.reset();
-        continue;
-      }
-      const FragmentDefaults trackDefaults = defaultsFor(defaults, header->trackId);
-      const TrackFragment fragment{
-          .trackId = header->trackId,
-          .descriptionIndex = header->descriptionIndex.value_or(trackDefaults.descriptionIndex),
-          .defaultSize = header->sampleSize.value_or(trackDefaults.sampleSize),
-          .base = *base,
-          .box = *box};
-      lastWithRuns = fragment;
-      if (std::binary_search(chosen.begin(), chosen.end(), fragment.trackId)) fragments_.push_back(fragment);
+Contents readContents(const ByteReader& file, const Box& trackFragment) {
+  Contents contents;
+  ChildBoxes children(file, trackFragment);
+  while (const std::optional<Box> child = children.next()) {
+    if (child->type == fourCC("tfhd") && !contents.header) contents.header = child;
+    if (child->type != fourCC("trun")) continue;
+    contents.hasRuns = true;
+    if (!contents.claimsSamples) {
+      Fields fields(file, *child);
+      contents.claimsSamples = FullBoxHeader::read(fields) && fields.u32().value_or(0) > 0;
     }
   }
-  std::stable_sort(fragments_.begin(), fragments_.end(),
-                   [](const TrackFragment& a, const TrackFragment& b) { return a.trackId < b.trackId; });
+  return contents;
 }
 
-std::span<const TrackFragment> FragmentIndex::of(std::uint32_t trackId) const {
-  const auto [first, last] = std::equal_range(
-      fragments_.begin(), fragments_.end(), TrackFragment{.trackId = trackId},
-      [](const TrackFragment& a, const TrackFragment& b) { return a.trackId < b.trackId; });
-  return {first, last};
+}  // namespace
+
+FragmentDefaultsTable::FragmentDefaultsTable(const ByteReader& movieReader, const Box& movie) {
+  const std::optional<Box> extends = findChild(movieReader, movie, fourCC("mvex"));
+  if (!extends) return;
+  // trex: full box header, track ID, description index, duration, size, flags.
+  ChildBoxes children(movieReader, *extends);
+  while (std::optional<Box> child = children.next()) {
+    if (child->type != fourCC("trex")) continue;
+    Fields fields(movieReader, *child);
+    const bool header = FullBoxHeader::read(fields).has_value();
+    const std::optional<std::uint32_t> trackId = fields.u32();
+    const std::optional<std::uint32_t> descriptionIndex = fields.u32();
+    fields.skip(4);
+    const std::optional<std::uint32_t> size = fields.u32();
+    if (!header || !fields.u32() || !trackId) continue;
+    byTrack_.push_back({*trackId, {.descriptionIndex = *descriptionIndex, .sampleSize = *size}});
+  }
+  std::stable_sort(byTrack_.begin(), byTrack_.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+FragmentDefaults FragmentDefaultsTable::find(std::uint32_t trackId) const {
+  const auto found = std::lower_bound(byTrack_.begin(), byTrack_.end(), trackId,
+                                      [](const auto& entry, std::uint32_t id) { return entry.first < id; });
+  return found != byTrack_.end() && found->first == trackId ? found->second : FragmentDefaults{};
+}
+
+FragmentIndex::FragmentIndex(const ByteReader& file, std::uint64_t firstFragment,
+                             FragmentDefaultsTable defaults, std::span<const std::uint32_t> chosen)
+    : file_(&file),
+      // Media data between fragments is passed over by its header.
+      topLevel_(file, firstFragment, file.size(), ChildBoxes::Level::Top),
+      defaults_(std::move(defaults)) {
+  for (const std::uint32_t trackId : chosen) chains_.push_back({.trackId = trackId});
+}
+
+bool FragmentIndex::indexNextMovieFragment() {
+  std::optional<Box> movieFragment;
+  while (!movieFragment) {
+    const std::optional<Box> box = topLevel_.next();
+    if (!box) return false;
+    if (box->type == fourCC("moof")) movieFragment = box;
+  }
+  // A track fragment that names no base of its own starts where the data of
+  // the last one before it that has runs ended, whatever its track; at the
+  // `moof` when there is none. That end is worked out only when needed.
+  std::optional<std::uint64_t> implicitBase = movieFragment->offset;
+  std::optional<TrackFragment> lastWithRuns;
+  ChildBoxes children(*file_, *movieFragment);
+  while (const std::optional<Box> box = children.next()) {
+    if (box->type != fourCC("traf")) continue;
+    const Contents contents = readContents(*file_, *box);
+    const std::optional<Header> header = contents.header ? readHeader(*file_, *contents.header) : std::nullopt;
+    std::optional<std::uint64_t> base;
+    if (header && (header->flags & kBaseDataOffsetPresent) != 0) {
+      base = header->baseDataOffset;
+    } else if (header && (header->flags & kDefaultBaseIsMoof) != 0) {
+      base = movieFragment->offset;
+    } else if (header) {
+      if (lastWithRuns) implicitBase = FragmentRuns(*file_, *lastWithRuns).dataEnd();
+      lastWithRuns.reset();
+      base = implicitBase;
+    }
+    if (!contents.hasRuns) continue;
+    if (!base) {
+      // Runs whose data cannot be placed; nor can the data of whatever follows.
+      implicitBase.reset();
+      lastWithRuns.reset();
+      continue;
+    }
+    const FragmentDefaults trackDefaults = defaults_.find(header->trackId);
+    lastWithRuns = TrackFragment{
+        .trackId = header->trackId,
+        .descriptionIndex = header->descriptionIndex.value_or(trackDefaults.descriptionIndex),
+        .defaultSize = header->sampleSize.value_or(trackDefaults.sampleSize),
+        .base = *base,
+        .childrenBegin = box->payload(),
+        .childrenEnd = box->end()};
+    if (contents.claimsSamples) add(*lastWithRuns);
+  }
+  return true;
+}
+
+void FragmentIndex::add(const TrackFragment& fragment) {
+  const auto chain = std::lower_bound(chains_.begin(), chains_.end(), fragment.trackId,
+                                      [](const Chain& c, std::uint32_t id) { return c.trackId < id; });
+  if (chain == chains_.end() || chain->trackId != fragment.trackId) return;
+  const std::size_t index = fragments_.size();
+  fragments_.push_back(fragment);
+  if (chain->last) fragments_[*chain->last].nextOfTrack = index;
+  if (!chain->first) chain->first = index;
+  chain->last = index;
+}
+
+std::optional<std::size_t> FragmentIndex::next(std::uint32_t trackId, std::optional<std::size_t> previous) {
+  const auto chain = std::lower_bound(chains_.begin(), chains_.end(), trackId,
+                                      [](const Chain& c, std::uint32_t id) { return c.trackId < id; });
+  if (chain == chains_.end() || chain->trackId != trackId) return std::nullopt;
+  for (;;) {
+    const std::optional<std::size_t> found = previous ? fragments_[*previous].nextOfTrack : chain->first;
+    if (found || complete_) return found;
+    complete_ = !indexNextMovieFragment();
+  }
 }
 
 std::optional<std::uint64_t> FragmentIndex::findFirst(const ByteReader& file, std::uint64_t from) {
@@ -162,7 +198,7 @@ std::optional<std::uint64_t> FragmentIndex::findFirst(const ByteReader& file, st
 
 FragmentRuns::FragmentRuns(const ByteReader& file, const TrackFragment& fragment)
     : file_(&file),
-      children_(file, fragment.box),
+      children_(file, fragment.childrenBegin, fragment.childrenEnd),
       base_(fragment.base),
       descriptionIndex_(fragment.descriptionIndex),
       defaultSize_(fragment.defaultSize) {}

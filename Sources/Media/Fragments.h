@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <utility>
 #include <optional>
 #include <span>
 #include <vector>
@@ -24,29 +27,65 @@ struct TrackFragment {
   std::uint32_t descriptionIndex = 0;
   std::uint32_t defaultSize = 0;
   std::uint64_t base = 0;
-  Box box;
+  // The bytes of the `traf` box's children.
+  std::uint64_t childrenBegin = 0;
+  std::uint64_t childrenEnd = 0;
+  // The same track's next fragment in the index, if any.
+  std::optional<std::size_t> nextOfTrack;
 };
 
-// The track fragments of the chosen tracks in every movie fragment (`moof`)
-// after the movie box, in file order, found in one walk of the file's
-// top-level boxes. Every track fragment of the file is read on that walk, to
-// know where the data of the next one starts, but only the chosen tracks'
-// are kept: memory follows the fragments of those tracks really in the file.
+// A track's fragment defaults for each track ID, from `mvex`: the first
+// `trex` of each track counts.
+class FragmentDefaultsTable {
+ public:
+  FragmentDefaultsTable() = default;
+  FragmentDefaultsTable(const ByteReader& movieReader, const Box& movie);
+
+  FragmentDefaults find(std::uint32_t trackId) const;
+
+ private:
+  std::vector<std::pair<std::uint32_t, FragmentDefaults>> byTrack_;  // by ID
+};
+
+// The track fragments of the chosen tracks in the movie fragments (`moof`)
+// after the movie box, in file order. The file's top-level boxes are walked
+// once, one movie fragment at a time and only as far as a reader asks, so
+// that a movie whose answer is in its first fragment reads no further. Every
+// track fragment on the way is read, to know where the data of the next one
+// starts, but only the chosen tracks' that claim samples are kept: memory
+// follows the fragments of those tracks really in the file.
 class FragmentIndex {
  public:
-  FragmentIndex() = default;
   // `chosen` holds the track IDs to keep, sorted.
-  FragmentIndex(const ByteReader& file, std::uint64_t firstFragment, const ByteReader& movieReader,
-                const Box& movie, std::span<const std::uint32_t> chosen);
+  FragmentIndex(const ByteReader& file, std::uint64_t firstFragment, FragmentDefaultsTable defaults,
+                std::span<const std::uint32_t> chosen);
 
-  // The track's fragments, in file order.
-  std::span<const TrackFragment> of(std::uint32_t trackId) const;
+  // The track's fragment after `previous`, or its first when there is none;
+  // nothing when the track has no more.
+  std::optional<std::size_t> next(std::uint32_t trackId, std::optional<std::size_t> previous);
+  const TrackFragment& at(std::size_t index) const { return fragments_[index]; }
 
   // Where the first movie fragment after `from` starts, if there is one.
   static std::optional<std::uint64_t> findFirst(const ByteReader& file, std::uint64_t from);
 
  private:
-  std::vector<TrackFragment> fragments_;  // by track ID, then file order
+  // Indexes the next movie fragment; false when there is none.
+  bool indexNextMovieFragment();
+  void add(const TrackFragment& fragment);
+
+  struct Chain {
+    std::uint32_t trackId = 0;
+    std::optional<std::size_t> first, last;
+  };
+
+  const ByteReader* file_;
+  ChildBoxes topLevel_;
+  bool complete_ = false;
+  FragmentDefaultsTable defaults_;
+  std::vector<Chain> chains_;  // one for each chosen track, by ID
+  // In file order. A deque grows without copying, so a large index never
+  // needs twice its memory on the way.
+  std::deque<TrackFragment> fragments_;
 };
 
 // The runs (`trun`) of one track fragment. A run whose data would start

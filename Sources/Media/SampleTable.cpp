@@ -102,3 +102,27 @@ std::optional<SampleRun> SampleTable::next(const ByteReader& reader) {
 
 }  // namespace ostrel::media
 
+
+namespace ostrel::media {
+
+void SampleTable::skipChunksLikeTheLast(const ByteReader& reader) {
+  if (!chunkRun_) return;
+  // They end where the next entry that follows this one starts.
+  std::uint64_t end = chunkOffsets_.count;  // a chunk index, from 0
+  while (nextChunkRun_ < chunkRuns_.count) {
+    const std::optional<std::uint32_t> first = chunkRuns_.entry(reader, nextChunkRun_).u32();
+    if (!first) break;
+    if (*first > chunkRun_->firstChunk) {
+      end = std::min<std::uint64_t>(end, *first - 1u);
+      break;
+    }
+    ++nextChunkRun_;
+  }
+  if (end <= nextChunk_) return;
+  // Both factors are below 2^32, so the product cannot overflow.
+  const std::uint64_t samples = (end - nextChunk_) * chunkRun_->samplesPerChunk;
+  nextSample_ += std::min(samples, sampleCount_ - nextSample_);
+  nextChunk_ = end;
+}
+
+}  // namespace ostrel::media

@@ -24,6 +24,11 @@ class SampleTable {
 
   std::optional<SampleRun> next(const ByteReader& reader);
 
+  // Passes over the rest of the chunks that share the last run's entry in
+  // `stsc`: their samples have the same count and description, so a reader
+  // that wants none of the last run wants none of these either.
+  void skipChunksLikeTheLast(const ByteReader& reader);
+
  private:
   struct ChunkRun {
     std::uint32_t firstChunk = 0;

@@ -5,7 +5,7 @@
 namespace ostrel::media {
 
 TrackReader::TrackReader(const Asset& asset, const Track& track, std::span<const WantedFormat> wanted)
-    : asset_(&asset), wanted_(wanted), fragments_(asset.fragmentsOf(track)) {
+    : asset_(&asset), wanted_(wanted), track_(track) {
   const ByteReader& movie = asset.movieReader();
   std::optional<Box> sampleTable, dataReferences;
   if (track.mediaInformation) {
@@ -32,16 +32,24 @@ std::optional<std::uint32_t> TrackReader::minimumSizeOf(FourCC format) const {
 std::optional<SampleRun> TrackReader::takeRun() {
   if (std::optional<SampleRun> run = table_.next(asset_->movieReader())) {
     runSizes_ = &asset_->movieReader();
+    runInTable_ = true;
     return run;
   }
   runSizes_ = &asset_->file();
+  runInTable_ = false;
   for (;;) {
     if (fragmentRuns_) {
       if (std::optional<SampleRun> run = fragmentRuns_->next()) return run;
       fragmentRuns_.reset();
     }
-    if (nextFragment_ == fragments_.size()) return std::nullopt;
-    fragmentRuns_.emplace(asset_->file(), fragments_[nextFragment_++]);
+    if (fragmentsDone_) return std::nullopt;
+    const std::optional<std::size_t> next = asset_->nextFragmentOf(track_, lastFragment_);
+    if (!next) {
+      fragmentsDone_ = true;
+      return std::nullopt;
+    }
+    fragmentRuns_.emplace(asset_->file(), asset_->fragment(*next));
+    lastFragment_ = next;
   }
 }
 
@@ -54,9 +62,15 @@ bool TrackReader::nextRun() {
   const SampleDescriptions::Description* description = descriptions_.find(run_.descriptionIndex);
   const std::optional<std::uint32_t> minimumSize =
       description && description->dataInThisFile ? minimumSizeOf(description->format) : std::nullopt;
-  if (!minimumSize || (run_.sizes.constant && *run_.sizes.constant < *minimumSize) ||
-      !asset_->file().contains(run_.dataOffset, *minimumSize)) {
-    run_.count = 0;  // no sample of this run can be delivered
+  if (!minimumSize || (run_.sizes.constant && *run_.sizes.constant < *minimumSize)) {
+    // Nothing here depends on where the chunk lies: chunks that share its
+    // entry in the sample table are no better.
+    if (runInTable_) table_.skipChunksLikeTheLast(asset_->movieReader());
+    run_.count = 0;
+    return true;
+  }
+  if (!asset_->file().contains(run_.dataOffset, *minimumSize)) {
+    run_.count = 0;  // no sample of this run lies in the file
     return true;
   }
   runFormat_ = description->format;

@@ -66,12 +66,14 @@ class TrackReader {
   std::span<const WantedFormat> wanted_;
   SampleDescriptions descriptions_;
   SampleTable table_;
-  std::span<const TrackFragment> fragments_;
-  std::size_t nextFragment_ = 0;
+  Track track_;
+  std::optional<std::size_t> lastFragment_;  // of the asset's fragments
+  bool fragmentsDone_ = false;
   std::optional<FragmentRuns> fragmentRuns_;
 
   SampleRun run_;
   const ByteReader* runSizes_ = nullptr;  // where the run's size table lies
+  bool runInTable_ = false;               // from the sample table, not a fragment
   FourCC runFormat_ = 0;
   std::uint32_t runMinimumSize_ = 1;
   std::uint64_t runPosition_ = 0;

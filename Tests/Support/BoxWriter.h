@@ -3,7 +3,9 @@
 // Writes container files byte by byte, so that each test shows what matters.
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -59,38 +61,52 @@ inline Bytes sampleEntry(std::string_view format, std::uint16_t dataReference = 
   return box(format, {zeros(6), u16(dataReference), rest});
 }
 
-inline Bytes stsd(std::initializer_list<Bytes> entries) {
-  return fullBox("stsd", 0, 0, {u32(entries.size()), cat(entries)});
+// Table builders take a span, so that tests can build large tables in a
+// loop, or a braced list.
+template <typename T>
+std::span<const T> listOf(std::initializer_list<T> items) {
+  return {items.begin(), items.size()};
 }
+
+inline Bytes stsd(std::span<const Bytes> entries) {
+  Bytes body = u32(entries.size());
+  for (const Bytes& entry : entries) append(body, entry);
+  return fullBox("stsd", 0, 0, {body});
+}
+inline Bytes stsd(std::initializer_list<Bytes> entries) { return stsd(listOf(entries)); }
 
 struct ChunkRun {
   std::uint32_t firstChunk, samplesPerChunk, description;
 };
-inline Bytes stsc(std::initializer_list<ChunkRun> runs) {
+inline Bytes stsc(std::span<const ChunkRun> runs) {
   Bytes body = u32(runs.size());
   for (const ChunkRun& run : runs) append(body, cat({u32(run.firstChunk), u32(run.samplesPerChunk), u32(run.description)}));
   return fullBox("stsc", 0, 0, {body});
 }
+inline Bytes stsc(std::initializer_list<ChunkRun> runs) { return stsc(listOf(runs)); }
 
-inline Bytes stszTable(std::initializer_list<std::uint32_t> sizes) {
+inline Bytes stszTable(std::span<const std::uint32_t> sizes) {
   Bytes body = cat({u32(0), u32(sizes.size())});
   for (std::uint32_t size : sizes) append(body, u32(size));
   return fullBox("stsz", 0, 0, {body});
 }
+inline Bytes stszTable(std::initializer_list<std::uint32_t> sizes) { return stszTable(listOf(sizes)); }
 inline Bytes stszConstant(std::uint32_t size, std::uint32_t count) {
   return fullBox("stsz", 0, 0, {u32(size), u32(count)});
 }
 
-inline Bytes stco(std::initializer_list<std::uint64_t> offsets) {
+inline Bytes stco(std::span<const std::uint64_t> offsets) {
   Bytes body = u32(offsets.size());
   for (std::uint64_t offset : offsets) append(body, u32(offset));
   return fullBox("stco", 0, 0, {body});
 }
-inline Bytes co64(std::initializer_list<std::uint64_t> offsets) {
+inline Bytes stco(std::initializer_list<std::uint64_t> offsets) { return stco(listOf(offsets)); }
+inline Bytes co64(std::span<const std::uint64_t> offsets) {
   Bytes body = u32(offsets.size());
   for (std::uint64_t offset : offsets) append(body, u64(offset));
   return fullBox("co64", 0, 0, {body});
 }
+inline Bytes co64(std::initializer_list<std::uint64_t> offsets) { return co64(listOf(offsets)); }
 
 // A data reference list; a self-contained entry has flag 1.
 inline Bytes dref(std::initializer_list<Bytes> entries) {
@@ -117,6 +133,43 @@ inline Bytes timecodeTable(std::uint64_t offset, std::string_view format = "tmcd
 }
 
 inline Bytes ftyp() { return box("ftyp", {text("qt  "), u32(0), text("qt  ")}); }
+
+// A track with descriptions but no samples of its own, as fragmented movies have.
+inline Bytes emptyTrack(std::uint32_t id, std::string_view type,
+                        std::initializer_list<Bytes> entries = {sampleEntry("tmcd")}) {
+  return trak(id, type, box("stbl", {stsd(entries), stsc({}), stszTable({}), stco({})}));
+}
+
+// Movie fragments. tfhd and trun flags:
+constexpr std::uint32_t kBaseOffset = 0x1, kDescriptionIndex = 0x2, kDefaultSize = 0x10,
+                        kDefaultFlags = 0x20, kBaseIsMoof = 0x20000;
+constexpr std::uint32_t kDataOffset = 0x1, kFirstFlags = 0x4, kDuration = 0x100, kSize = 0x200,
+                        kSampleFlags = 0x400, kCompositionOffset = 0x800;
+
+inline Bytes tfhd(std::uint32_t flags, std::uint32_t trackId, std::initializer_list<Bytes> fields = {}) {
+  return fullBox("tfhd", 0, flags, {u32(trackId), cat(fields)});
+}
+inline Bytes trun(std::uint32_t flags, std::uint32_t count, std::initializer_list<Bytes> fields = {}) {
+  return fullBox("trun", 0, flags, {u32(count), cat(fields)});
+}
+inline Bytes traf(std::initializer_list<Bytes> children) { return box("traf", children); }
+inline Bytes moof(std::initializer_list<Bytes> trafs) {
+  return box("moof", {fullBox("mfhd", 0, 0, {u32(1)}), cat(trafs)});
+}
+inline Bytes trex(std::uint32_t trackId, std::uint32_t description, std::uint32_t size) {
+  return fullBox("trex", 0, 0, {u32(trackId), u32(description), u32(0), u32(size), u32(0)});
+}
+
+// Makes a moof, knowing where it starts and where its mdat's data starts.
+using MakeFragment = std::function<Bytes(std::uint64_t moofAt, std::uint64_t dataAt)>;
+
+// Appends a moof and the mdat holding `data`; box sizes do not depend on the
+// offsets written in them, so a first pass finds where the data starts.
+inline void appendFragment(Bytes& file, const MakeFragment& make, const Bytes& data) {
+  const std::uint64_t at = file.size();
+  const std::uint64_t dataAt = at + make(at, 0).size() + 8;
+  append(file, cat({make(at, dataAt), box("mdat", {data})}));
+}
 
 // ftyp, then mdat holding `media`, then moov. Offsets inside moov are
 // absolute, so the movie is made from where the media starts.
