@@ -7,12 +7,27 @@ namespace ostrel::media {
 Asset::Asset(std::unique_ptr<ByteSource> source) : file_(std::move(source)) {
   // Only headers are read on the way to the movie box: media data is passed over.
   ChildBoxes top(file_, 0, file_.size(), ChildBoxes::Level::Top);
+  std::optional<Box> movie;
   while (std::optional<Box> box = top.next()) {
     if (box->type == fourCC("moov")) {
-      movie_ = box;
+      movie = box;
       break;
     }
   }
+  if (!movie) return;
+  movieEnd_ = movie->end();
+  const std::optional<Box> compressed = findChild(file_, *movie, fourCC("cmov"));
+  if (!compressed) {
+    movie_ = movie;
+    return;
+  }
+  // The inflated bytes are a whole movie box, whose offsets still point into
+  // this file. A compressed movie that cannot be inflated is no movie.
+  std::unique_ptr<ByteSource> inflated = inflateMovie(file_, *compressed);
+  if (!inflated) return;
+  inflatedMovie_.emplace(std::move(inflated));
+  const std::optional<Box> inner = ChildBoxes(*inflatedMovie_, 0, inflatedMovie_->size()).next();
+  if (inner && inner->type == fourCC("moov")) movie_ = inner;
 }
 
 Asset Asset::open(const std::filesystem::path& location) { return Asset(openFileSource(location)); }
@@ -26,7 +41,7 @@ TrackList Asset::tracks() const {
 
 Asset::IndexedFragments Asset::indexFragments(FourCC mediaType) const {
   IndexedFragments indexed{.mediaType = mediaType};
-  const std::optional<std::uint64_t> first = FragmentIndex::findFirst(file_, movie_->end());
+  const std::optional<std::uint64_t> first = FragmentIndex::findFirst(file_, movieEnd_);
   if (!first) return indexed;
   // Each ID goes to the first track that has it; the chosen tracks are those
   // of the media type among them.

@@ -9,6 +9,7 @@
 
 #include "Box.h"
 #include "ByteReader.h"
+#include "CompressedMovie.h"
 #include "Fragments.h"
 #include "Track.h"
 
@@ -29,8 +30,10 @@ class Asset {
 
   // The file: sample data and movie fragments.
   const ByteReader& file() const { return file_; }
-  // Where the movie box's own boxes are read.
-  const ByteReader& movieReader() const { return file_; }
+  // Where the movie box's own boxes are read: the file, or the movie box
+  // inflated from it when the file stores it compressed.
+  const ByteReader& movieReader() const { return inflatedMovie_ ? *inflatedMovie_ : file_; }
+  bool movieIsCompressed() const { return inflatedMovie_.has_value(); }
 
   // The track's fragment after `previous` in file order, or its first when
   // there is none. Fragments name their track by ID; when tracks share an
@@ -50,7 +53,9 @@ class Asset {
   IndexedFragments indexFragments(FourCC mediaType) const;
 
   ByteReader file_;
-  std::optional<Box> movie_;
+  std::optional<ByteReader> inflatedMovie_;
+  std::optional<Box> movie_;  // in movieReader()
+  std::uint64_t movieEnd_ = 0;  // in the file: where fragments may follow
   // The cache is state of this asset alone; asking a const asset fills it.
   mutable std::optional<IndexedFragments> fragments_;
 };

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "BoxWriter.h"
+#include "Compress.h"
+#include "Media/CompressedMovie.h"
 
 namespace ostrel::testing {
 
@@ -46,6 +48,9 @@ struct BoundsCase {
   std::string name;
   SparseFile file;
   std::string answer;
+  // Memory the case may take beyond the limit for every run: a compressed
+  // movie header is inflated in memory, up to a limit of its own.
+  std::uint64_t extraMemoryKiB = 0;
 };
 
 inline constexpr std::uint32_t kStoredFrame = 107892;  // 01:00:00;00 at 29.97 drop-frame
@@ -204,6 +209,21 @@ inline std::vector<BoundsCase> boundsCases() {
     for (int i = 0; i < 100000; ++i) append(file, box("moof"));
     file[16] = 0xFF;  // ftyp's last bytes become a tc64 value far above 2^32
     cases.push_back({"thousandsOfTracksTimesThousandsOfFragments", SparseFile::dense(file), "0\n"});
+  }
+
+  {
+    // Compressed movie headers that inflate to far more than any real one.
+    const std::uint64_t inflated = media::kMaxInflatedMovieSize >> 10;
+    const Bytes movie = movieBeforeMedia(u32(kStoredFrame), [](std::uint64_t start) {
+      return box("moov", {trak(1, "tmcd", timecodeTable(start))});
+    });
+    const Bytes rest(movie.begin() + ftyp().size(), movie.end());
+    cases.push_back({"compressedMovieOf1GiBOfZeros",
+                     SparseFile::dense(cat({ftyp(), compressedMovieBox(deflateZeros(1024), 1u << 30), rest})),
+                     "0\n", inflated});
+    cases.push_back({"compressedMovieClaiming4GiB",
+                     SparseFile::dense(cat({ftyp(), compressedMovieBox(deflateZeros(64), 0xFFFFFFFF), rest})),
+                     "0\n", inflated});
   }
 
   // Well-formed: each answers the stored frame.

@@ -1,7 +1,8 @@
 // write-bounds-cases FOLDER
 // Writes the bounds cases into FOLDER (sparse where they are large) and
-// prints one line for each: its name, its path and the answer it must give,
-// separated by tabs.
+// prints one line for each: its name, its path, the answer it must give and
+// the memory in KiB it may take beyond the limit for every run, separated by
+// tabs.
 
 #include <cstdio>
 
@@ -18,7 +19,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot write %s\n", path.c_str());
       return 1;
     }
-    std::printf("%s\t%s\t%.*s\n", c.name.c_str(), path.c_str(), int(c.answer.size()) - 1, c.answer.c_str());
+    std::printf("%s\t%s\t%.*s\t%llu\n", c.name.c_str(), path.c_str(), int(c.answer.size()) - 1, c.answer.c_str(),
+                static_cast<unsigned long long>(c.extraMemoryKiB));
   }
   return 0;
 }
