@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 
@@ -260,17 +256,6 @@ TEST(EndOfFile, FileCutShortWhileItIsRead) {
   const Asset asset = Asset::open(temp.path());
   std::filesystem::resize_file(temp.path(), file.size() - 4096);
   EXPECT_TRUE(samplesOfTrack(asset, 0).empty());
-}
-
-TEST(SpecialFiles, OnlyRegularFilesAreRead) {
-  TempDirectory dir;
-  const std::filesystem::path fifo = dir.path() / "fifo";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::filesystem::path& path :
-       {dir.path(), fifo, std::filesystem::path("/dev/zero"), std::filesystem::path("/dev/null"),
-        dir.path() / "missing", std::filesystem::path("")}) {
-    EXPECT_TRUE(mediaTypes(Asset::open(path)).empty()) << path;
-  }
 }
 
 }  // namespace

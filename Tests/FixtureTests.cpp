@@ -17,6 +17,10 @@ TEST(Fixtures, StoredFrameNumbers) {
       {"pal.mp4", 900000},          // 10:00:00:00 at 25
       {"two-timecodes.mov", 24},    // the first of two timecode tracks
       {"no-timecode.mp4", std::nullopt},
+      // Fragmented: the timecode sample is in the first moof, not in moov.
+      {"frag-empty-moov.mp4", 900000},  // explicit base data offsets
+      {"frag-base-moof.mov", 900000},   // bases relative to the moof
+      {"frag-cmaf.mp4", 900000},
   };
   for (const auto& [name, frame] : cases) EXPECT_EQ(readStartFrame(fixture(name)), frame) << name;
 }

@@ -248,16 +248,5 @@ TEST(FragmentTracks, SharedIdBelongsToTheFirstTrack) {
   EXPECT_TRUE(samplesOfTrack(asset, 2).empty());
 }
 
-TEST(FragmentFixtures, FilesWrittenByFfmpeg) {
-  const std::pair<const char*, StartFrame> cases[] = {
-      {"frag-empty-moov.mp4", 900000},
-      {"frag-base-moof.mov", 900000},
-      {"frag-cmaf.mp4", 900000},
-  };
-  for (const auto& [name, frame] : cases) {
-    EXPECT_EQ(readStartFrame(std::filesystem::path(OSTREL_FIXTURES) / name), frame) << name;
-  }
-}
-
 }  // namespace
 }  // namespace ostrel::testing

@@ -7,7 +7,8 @@ namespace ostrel {
 std::optional<StartFrame> decodeTimecodeSample(media::FourCC subtype, std::span<const std::uint8_t> data) {
   const std::size_t width = timecodePayloadWidth(subtype);
   if (width == 0 || data.size() < width) return std::nullopt;
-  const std::uint64_t frame = media::bigEndian(data.first(width));
+  if (width == 4) return media::loadBigEndian<std::uint32_t>(data.data());
+  const std::uint64_t frame = media::loadBigEndian<std::uint64_t>(data.data());
   if (frame > UINT32_MAX) return std::nullopt;
   return static_cast<StartFrame>(frame);
 }

@@ -1,15 +1,22 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#include <span>
+#include <cstring>
 
 namespace ostrel::media {
 
-// The bytes read as one unsigned number, most significant first. Callers pass
-// at most eight bytes.
-inline std::uint64_t bigEndian(std::span<const std::uint8_t> bytes) {
-  std::uint64_t value = 0;
-  for (const std::uint8_t byte : bytes) value = (value << 8) | byte;
+// The unsigned integer stored at `bytes`, most significant byte first, read
+// without any alignment requirement.
+template <typename Int>
+Int loadBigEndian(const std::uint8_t* bytes) {
+  Int value;
+  std::memcpy(&value, bytes, sizeof value);
+  if constexpr (std::endian::native == std::endian::little) {
+    if constexpr (sizeof(Int) == 2) value = __builtin_bswap16(value);
+    if constexpr (sizeof(Int) == 4) value = __builtin_bswap32(value);
+    if constexpr (sizeof(Int) == 8) value = __builtin_bswap64(value);
+  }
   return value;
 }
 

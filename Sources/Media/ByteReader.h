@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -9,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "BigEndian.h"
 #include "ByteSource.h"
 
 namespace ostrel::media {
@@ -57,14 +57,9 @@ class ByteReader {
 
   template <typename Int>
   std::optional<Int> field(std::uint64_t offset) const {
-    Int value;
-    if (!read(offset, {reinterpret_cast<std::uint8_t*>(&value), sizeof value})) return std::nullopt;
-    if constexpr (std::endian::native == std::endian::little && sizeof(Int) > 1) {
-      if constexpr (sizeof(Int) == 2) value = __builtin_bswap16(value);
-      if constexpr (sizeof(Int) == 4) value = __builtin_bswap32(value);
-      if constexpr (sizeof(Int) == 8) value = __builtin_bswap64(value);
-    }
-    return value;
+    std::array<std::uint8_t, sizeof(Int)> bytes;
+    if (!read(offset, bytes)) return std::nullopt;
+    return loadBigEndian<Int>(bytes.data());
   }
   bool readThroughCache(std::uint64_t offset, std::span<std::uint8_t> out) const;
   const std::uint8_t* blockFor(std::uint64_t offset, std::size_t* available) const;
