@@ -1,7 +1,6 @@
 #include <ostrel/ostrel.h>
 
-#include "Media/Asset.h"
-#include "Media/TrackReader.h"
+#include "Scan.h"
 #include "TimecodeSample.h"
 
 namespace ostrel {
@@ -15,31 +14,35 @@ constexpr media::WantedFormat kTimecodeFormats[] = {
     {kTimecode64, timecodePayloadWidth(kTimecode64)},
 };
 
-// A timecode sample of the right format and size that still does not decode
-// holds a tc64 frame number of 2^32 or more: over two years of frames at 60
-// fps, which no camera or editor writes. A file that holds many can only be
-// built to make the scan slow, so the scan gives up after this many.
-constexpr int kMaxUndecodableSamples = 1000;
+}  // namespace
 
-// The first timecode track that holds a decodable sample wins; within it, the
-// first such sample. Everything else moves on to the next sample or track.
-std::optional<StartFrame> scanTimecodeTracks(const media::Asset& asset) {
+std::optional<StartFrame> scanTimecodeTracks(const media::Asset& asset, ScanObserver* observer) {
   int undecodable = 0;
   media::TrackList tracks = asset.tracks();
   while (const std::optional<media::Track> track = tracks.next()) {
-    if (track->mediaType != media::kMediaTypeTimecode) continue;
+    if (track->mediaType != media::kMediaTypeTimecode) {
+      if (observer != nullptr) observer->track(*track, nullptr);
+      continue;
+    }
     media::TrackReader reader(asset, *track, kTimecodeFormats);
-    while (const std::optional<media::Sample> sample = reader.next()) {
-      if (const std::optional<StartFrame> frame = decodeTimecodeSample(sample->format, sample->bytes())) {
-        return frame;
+    if (observer != nullptr) observer->track(*track, &reader);
+    while (const std::optional<std::variant<media::Sample, media::PassedOver>> step = reader.step()) {
+      const media::Sample* sample = std::get_if<media::Sample>(&*step);
+      if (sample == nullptr) {
+        if (observer != nullptr) observer->passedOver(std::get<media::PassedOver>(*step));
+        continue;
       }
-      if (++undecodable == kMaxUndecodableSamples) return std::nullopt;
+      const std::optional<StartFrame> frame = decodeTimecodeSample(sample->format, sample->bytes());
+      if (observer != nullptr) observer->tried(*sample, frame);
+      if (frame) return frame;
+      if (++undecodable == kMaxUndecodableSamples) {
+        if (observer != nullptr) observer->gaveUp();
+        return std::nullopt;
+      }
     }
   }
   return std::nullopt;
 }
-
-}  // namespace
 
 std::optional<StartFrame> readStartFrame(const std::filesystem::path& from) {
   try {

@@ -22,16 +22,6 @@ void forEachEntryBox(const ByteReader& reader, const Box& list, Visit visit) {
   }
 }
 
-// Which data references point into this file.
-std::vector<bool> readReferencesInThisFile(const ByteReader& reader, const Box& references) {
-  std::vector<bool> inThisFile;
-  forEachEntryBox(reader, references, [&](const Box& entry) {
-    Fields fields(reader, entry);
-    const std::optional<FullBoxHeader> header = FullBoxHeader::read(fields);
-    inThisFile.push_back(header && (header->flags & kSelfContained) != 0);
-  });
-  return inThisFile;
-}
 
 }  // namespace
 
@@ -39,23 +29,31 @@ SampleDescriptions::SampleDescriptions(const ByteReader& reader,
                                        const std::optional<Box>& descriptions,
                                        const std::optional<Box>& dataReferences) {
   if (!descriptions) return;
-  std::vector<bool> referencesInThisFile;
-  if (dataReferences) referencesInThisFile = readReferencesInThisFile(reader, *dataReferences);
-  const auto inThisFile = [&](std::uint16_t index) {
-    if (!dataReferences) return true;
-    return index >= 1 && index <= referencesInThisFile.size() && referencesInThisFile[index - 1];
-  };
+  if (dataReferences) {
+    forEachEntryBox(reader, *dataReferences, [&](const Box& entry) {
+      Fields fields(reader, entry);
+      const std::optional<FullBoxHeader> header = FullBoxHeader::read(fields);
+      dataReferences_.push_back({entry.type, header && (header->flags & kSelfContained) != 0, entry});
+    });
+  }
   // Each entry: six reserved bytes, the data reference index, then the format's own fields.
   forEachEntryBox(reader, *descriptions, [&](const Box& entry) {
     Fields fields(reader, entry);
     const std::uint16_t referenceIndex = fields.skip(6) ? fields.u16().value_or(0) : 0;
-    descriptions_.push_back({entry.type, inThisFile(referenceIndex)});
+    const DataReference* reference = findDataReference(referenceIndex);
+    const bool inThisFile = !dataReferences || (reference != nullptr && reference->inThisFile);
+    descriptions_.push_back({entry.type, referenceIndex, inThisFile, entry});
   });
 }
 
 const SampleDescriptions::Description* SampleDescriptions::find(std::uint32_t index) const {
   if (index < 1 || index > descriptions_.size()) return nullptr;
   return &descriptions_[index - 1];
+}
+
+const SampleDescriptions::DataReference* SampleDescriptions::findDataReference(std::uint16_t index) const {
+  if (index < 1 || index > dataReferences_.size()) return nullptr;
+  return &dataReferences_[index - 1];
 }
 
 }  // namespace ostrel::media

@@ -105,8 +105,8 @@ std::optional<SampleRun> SampleTable::next(const ByteReader& reader) {
 
 namespace ostrel::media {
 
-void SampleTable::skipChunksLikeTheLast(const ByteReader& reader) {
-  if (!chunkRun_) return;
+std::uint64_t SampleTable::skipChunksLikeTheLast(const ByteReader& reader) {
+  if (!chunkRun_) return 0;
   // They end where the next entry that follows this one starts.
   std::uint64_t end = chunkOffsets_.count;  // a chunk index, from 0
   while (nextChunkRun_ < chunkRuns_.count) {
@@ -118,11 +118,12 @@ void SampleTable::skipChunksLikeTheLast(const ByteReader& reader) {
     }
     ++nextChunkRun_;
   }
-  if (end <= nextChunk_) return;
+  if (end <= nextChunk_) return 0;
   // Both factors are below 2^32, so the product cannot overflow.
-  const std::uint64_t samples = (end - nextChunk_) * chunkRun_->samplesPerChunk;
-  nextSample_ += std::min(samples, sampleCount_ - nextSample_);
+  const std::uint64_t samples = std::min((end - nextChunk_) * chunkRun_->samplesPerChunk, sampleCount_ - nextSample_);
+  nextSample_ += samples;
   nextChunk_ = end;
+  return samples;
 }
 
 }  // namespace ostrel::media

@@ -26,8 +26,9 @@ class SampleTable {
 
   // Passes over the rest of the chunks that share the last run's entry in
   // `stsc`: their samples have the same count and description, so a reader
-  // that wants none of the last run wants none of these either.
-  void skipChunksLikeTheLast(const ByteReader& reader);
+  // that wants none of the last run wants none of these either. Returns how
+  // many samples they held.
+  std::uint64_t skipChunksLikeTheLast(const ByteReader& reader);
 
  private:
   struct ChunkRun {

@@ -53,6 +53,16 @@ std::optional<SampleRun> TrackReader::takeRun() {
   }
 }
 
+PassedOver TrackReader::passOver(PassOverReason reason, std::uint64_t offset, std::optional<std::uint64_t> size,
+                                 std::uint64_t count) const {
+  return {.reason = reason,
+          .descriptionIndex = run_.descriptionIndex,
+          .format = runFormat_,
+          .offset = offset,
+          .size = size,
+          .count = count};
+}
+
 bool TrackReader::nextRun() {
   const std::optional<SampleRun> run = takeRun();
   if (!run) return false;
@@ -60,27 +70,44 @@ bool TrackReader::nextRun() {
   runPosition_ = 0;
   nextDataOffset_ = run_.dataOffset;
   const SampleDescriptions::Description* description = descriptions_.find(run_.descriptionIndex);
-  const std::optional<std::uint32_t> minimumSize =
-      description && description->dataInThisFile ? minimumSizeOf(description->format) : std::nullopt;
-  if (!minimumSize || (run_.sizes.constant && *run_.sizes.constant < *minimumSize)) {
+  runFormat_ = description ? description->format : 0;
+  std::optional<PassOverReason> reason;
+  std::optional<std::uint32_t> minimumSize;
+  if (!description) {
+    reason = PassOverReason::NoDescription;
+  } else if (!description->dataInThisFile) {
+    reason = PassOverReason::InAnotherFile;
+  } else if (minimumSize = minimumSizeOf(description->format); !minimumSize) {
+    reason = PassOverReason::UnwantedFormat;
+  } else if (run_.sizes.constant && *run_.sizes.constant < *minimumSize) {
+    reason = *run_.sizes.constant == 0 ? PassOverReason::NoBytes : PassOverReason::TooShort;
+  }
+  if (reason) {
     // Nothing here depends on where the chunk lies: chunks that share its
     // entry in the sample table are no better.
-    if (runInTable_) table_.skipChunksLikeTheLast(asset_->movieReader());
+    std::uint64_t count = run_.count;
+    if (runInTable_) count += table_.skipChunksLikeTheLast(asset_->movieReader());
+    passedOver_ = passOver(*reason, run_.dataOffset, run_.sizes.constant, count);
     run_.count = 0;
     return true;
   }
   if (!asset_->file().contains(run_.dataOffset, *minimumSize)) {
-    run_.count = 0;  // no sample of this run lies in the file
+    passedOver_ = passOver(PassOverReason::PastEndOfFile, run_.dataOffset, run_.sizes.constant, run_.count);
+    run_.count = 0;
     return true;
   }
-  runFormat_ = description->format;
   runMinimumSize_ = *minimumSize;
   return true;
 }
 
-std::optional<Sample> TrackReader::next() {
+std::optional<std::variant<Sample, PassedOver>> TrackReader::step() {
   const ByteReader& file = asset_->file();
   while (!done_) {
+    if (passedOver_) {
+      const PassedOver record = *passedOver_;
+      passedOver_.reset();
+      return record;
+    }
     if (runPosition_ >= run_.count) {
       if (!nextRun()) break;
       continue;
@@ -92,17 +119,27 @@ std::optional<Sample> TrackReader::next() {
       continue;
     }
     nextDataOffset_ = offset + *size;
-    if (*size < runMinimumSize_) continue;
+    if (*size < runMinimumSize_) {
+      return passOver(*size == 0 ? PassOverReason::NoBytes : PassOverReason::TooShort, offset, *size, 1);
+    }
     if (!file.contains(offset, *size)) {
       // Offsets only grow within a run: the rest lies past the end too.
+      const std::uint64_t left = run_.count - runPosition_ + 1;
       run_.count = 0;
-      continue;
+      return passOver(PassOverReason::PastEndOfFile, offset, *size, left);
     }
     Sample sample{.format = runFormat_, .offset = offset, .size = *size};
     if (!file.read(offset, {sample.prefix.data(), sample.bytes().size()})) break;  // cut short
     return sample;
   }
   done_ = true;
+  return std::nullopt;
+}
+
+std::optional<Sample> TrackReader::next() {
+  while (std::optional<std::variant<Sample, PassedOver>> step = this->step()) {
+    if (const Sample* sample = std::get_if<Sample>(&*step)) return *sample;
+  }
   return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <variant>
 
 #include "Asset.h"
 #include "Fragments.h"
@@ -38,6 +39,26 @@ struct Sample {
   }
 };
 
+// Why a reader passed samples over without delivering them.
+enum class PassOverReason {
+  NoDescription,   // the run names a description the track does not have
+  InAnotherFile,   // its description's data reference points to another file
+  UnwantedFormat,  // its format is not one the reader was asked for
+  NoBytes,         // a sample of no bytes
+  TooShort,        // fewer bytes than the format asks for
+  PastEndOfFile,   // the data is not wholly in the file
+};
+
+// Samples passed over together, all for the same reason.
+struct PassedOver {
+  PassOverReason reason = PassOverReason::NoBytes;
+  std::uint32_t descriptionIndex = 0;  // as stored
+  FourCC format = 0;                   // 0 without a description
+  std::uint64_t offset = 0;            // where the first of them starts
+  std::optional<std::uint64_t> size;   // their size, when it is one for all
+  std::uint64_t count = 0;             // how many, as the file counts them
+};
+
 // Delivers one track's samples in stored form, one at a time: those of its
 // sample table, then those of its movie fragments, in file order.
 //
@@ -55,9 +76,17 @@ class TrackReader {
   // The next sample; nothing once the track is exhausted or reading failed.
   std::optional<Sample> next();
 
+  // The same, step by step: the next sample, or the next samples passed over.
+  std::optional<std::variant<Sample, PassedOver>> step();
+
+  const SampleDescriptions& descriptions() const { return descriptions_; }
+
  private:
-  // Makes the next run current; false when there is none.
+  // Makes the next run current; false when there is none. A run that is
+  // passed over whole leaves its record in passedOver_.
   bool nextRun();
+  PassedOver passOver(PassOverReason reason, std::uint64_t offset, std::optional<std::uint64_t> size,
+                      std::uint64_t count) const;
   std::optional<SampleRun> takeRun();
   // The fewest bytes a sample of the format must hold; nothing when unwanted.
   std::optional<std::uint32_t> minimumSizeOf(FourCC format) const;
@@ -78,6 +107,7 @@ class TrackReader {
   std::uint32_t runMinimumSize_ = 1;
   std::uint64_t runPosition_ = 0;
   std::uint64_t nextDataOffset_ = 0;
+  std::optional<PassedOver> passedOver_;
   bool done_ = false;
 };
 
