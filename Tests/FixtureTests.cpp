@@ -16,6 +16,9 @@ TEST(Fixtures, StoredFrameNumbers) {
       {"ntsc-drop.mov", 107894},    // 01:00:00;02 at 29.97 drop-frame
       {"pal.mp4", 900000},          // 10:00:00:00 at 25
       {"two-timecodes.mov", 24},    // the first of two timecode tracks
+      {"ntsc-film.mov", 86399},     // 00:59:59:23 at 23.976
+      {"ntsc-drop-60.mov", 215788}, // 01:00:00;04 at 59.94 drop-frame
+      {"thirty.mov", 1358909},      // 12:34:56:29 at 30
       {"no-timecode.mp4", std::nullopt},
       // Fragmented: the timecode sample is in the first moof, not in moov.
       {"frag-empty-moov.mp4", 900000},  // explicit base data offsets

@@ -128,7 +128,7 @@ std::optional<std::variant<Sample, PassedOver>> TrackReader::step() {
       run_.count = 0;
       return passOver(PassOverReason::PastEndOfFile, offset, *size, left);
     }
-    Sample sample{.format = runFormat_, .offset = offset, .size = *size};
+    Sample sample{.format = runFormat_, .descriptionIndex = run_.descriptionIndex, .offset = offset, .size = *size};
     if (!file.read(offset, {sample.prefix.data(), sample.bytes().size()})) break;  // cut short
     return sample;
   }

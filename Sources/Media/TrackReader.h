@@ -30,6 +30,7 @@ struct Sample {
   static constexpr std::size_t kHeldBytes = 16;
 
   FourCC format = 0;
+  std::uint32_t descriptionIndex = 0;  // 1-based, as stored
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
   std::array<std::uint8_t, kHeldBytes> prefix{};
