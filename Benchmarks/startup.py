@@ -102,7 +102,7 @@ def bounds_cases(args, failures):
         answer = subprocess.run([args.tool, path], capture_output=True, text=True).stdout
         results = {k: summary(v)[0] for k, v in
                    timings({"ostrel": [args.tool, path], "/bin/true": ["/bin/true"]}, args.rounds).items()}
-        peak, cpu = measure(args.peak_memory, args.tool, path, runs=5)
+        peak, cpu = measure(args.measure, args.tool, path, runs=5)
         ratio = results["ostrel"] / results["/bin/true"]
         print(f"| {name:<45} | {answer.strip():>8} | {results['ostrel'] * 1e3:8.3f} | "
               f"{results['/bin/true'] * 1e3:7.3f} | {ratio:5.2f} | {cpu * 1e3:7.2f} | {peak:8,} |")
@@ -120,7 +120,7 @@ def bounds_cases(args, failures):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--tool", required=True)
-    parser.add_argument("--peak-memory", required=True, help="the peak memory launcher")
+    parser.add_argument("--measure", required=True, help="the launcher that reports peak memory and CPU time")
     parser.add_argument("--peak-limit-kib", type=int, required=True, help="the peak memory budget")
     parser.add_argument("--files", required=True, help="folder for the generated movies")
     parser.add_argument("--bounds-cases", required=True, help="the bounds cases' list: name, path, answer")
@@ -143,7 +143,7 @@ def main():
             commands["mediainfo"] = [mediainfo, "--Inform=Other;%TimeCode_FirstFrame%", path]
         results = {k: summary(v) for k, v in timings(commands, args.rounds).items()}
         read_bytes, read_calls = movie_reads(args.tool, path)
-        peak, _ = measure(args.peak_memory, args.tool, path)
+        peak, _ = measure(args.measure, args.tool, path)
 
         size = os.path.getsize(path)
         print(f"## {name} ({os.path.basename(path)}, {size / 2**20:,.1f} MiB, answer {answer.strip()})")

@@ -23,8 +23,10 @@ class Asset {
   // The bytes must outlive the asset.
   static Asset openBytes(std::span<const std::uint8_t> bytes);
 
-  Asset(Asset&&) noexcept = default;
-  Asset& operator=(Asset&&) = delete;
+  // Readers and the fragment index point into the asset, so it stays where
+  // it was made.
+  Asset(const Asset&) = delete;
+  Asset& operator=(const Asset&) = delete;
 
   TrackList tracks() const;
 

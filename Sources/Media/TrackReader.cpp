@@ -7,18 +7,18 @@ namespace ostrel::media {
 TrackReader::TrackReader(const Asset& asset, const Track& track, std::span<const WantedFormat> wanted)
     : asset_(&asset), wanted_(wanted), track_(track) {
   const ByteReader& movie = asset.movieReader();
-  std::optional<Box> sampleTable, dataReferences;
+  // The first box of each kind counts.
+  std::optional<Box> sampleTable, dataInformation;
   if (track.mediaInformation) {
     ChildBoxes children(movie, *track.mediaInformation);
     while (std::optional<Box> child = children.next()) {
       if (child->type == fourCC("stbl") && !sampleTable) sampleTable = child;
-      if (child->type == fourCC("dinf") && !dataReferences) {
-        dataReferences = findChild(movie, *child, fourCC("dref"));
-      }
+      if (child->type == fourCC("dinf") && !dataInformation) dataInformation = child;
     }
   }
   if (sampleTable) table_ = SampleTable(movie, *sampleTable);
-  descriptions_ = SampleDescriptions(movie, table_.descriptions(), dataReferences);
+  descriptions_ = SampleDescriptions(movie, table_.descriptions(),
+                                     dataInformation ? findChild(movie, *dataInformation, fourCC("dref")) : std::nullopt);
 }
 
 std::optional<std::uint32_t> TrackReader::minimumSizeOf(FourCC format) const {
