@@ -4,13 +4,6 @@
 
 namespace ostrel::media {
 
-std::optional<std::uint32_t> Fields::u24() {
-  const std::optional<std::uint8_t> high = u8();
-  const std::optional<std::uint16_t> low = u16();
-  if (!high || !low) return std::nullopt;
-  return (std::uint32_t{*high} << 16) | *low;
-}
-
 bool Fields::skip(std::uint64_t count) {
   if (failed_ || end_ - position_ < count) {
     failed_ = true;

@@ -20,7 +20,6 @@ class Fields {
 
   std::optional<std::uint8_t> u8() { return take(1, &ByteReader::u8); }
   std::optional<std::uint16_t> u16() { return take(2, &ByteReader::u16); }
-  std::optional<std::uint32_t> u24();
   std::optional<std::uint32_t> u32() { return take(4, &ByteReader::u32); }
   std::optional<std::uint64_t> u64() { return take(8, &ByteReader::u64); }
   bool skip(std::uint64_t count);
