@@ -166,10 +166,15 @@ bool FragmentIndex::indexNextMovieFragment() {
   return true;
 }
 
-void FragmentIndex::add(const TrackFragment& fragment) {
-  const auto chain = std::lower_bound(chains_.begin(), chains_.end(), fragment.trackId,
+FragmentIndex::Chain* FragmentIndex::chainOf(std::uint32_t trackId) {
+  const auto chain = std::lower_bound(chains_.begin(), chains_.end(), trackId,
                                       [](const Chain& c, std::uint32_t id) { return c.trackId < id; });
-  if (chain == chains_.end() || chain->trackId != fragment.trackId) return;
+  return chain != chains_.end() && chain->trackId == trackId ? &*chain : nullptr;
+}
+
+void FragmentIndex::add(const TrackFragment& fragment) {
+  Chain* chain = chainOf(fragment.trackId);
+  if (chain == nullptr) return;
   const std::size_t index = fragments_.size();
   fragments_.push_back(fragment);
   if (chain->last) fragments_[*chain->last].nextOfTrack = index;
@@ -178,9 +183,8 @@ void FragmentIndex::add(const TrackFragment& fragment) {
 }
 
 std::optional<std::size_t> FragmentIndex::next(std::uint32_t trackId, std::optional<std::size_t> previous) {
-  const auto chain = std::lower_bound(chains_.begin(), chains_.end(), trackId,
-                                      [](const Chain& c, std::uint32_t id) { return c.trackId < id; });
-  if (chain == chains_.end() || chain->trackId != trackId) return std::nullopt;
+  const Chain* chain = chainOf(trackId);
+  if (chain == nullptr) return std::nullopt;
   for (;;) {
     const std::optional<std::size_t> found = previous ? fragments_[*previous].nextOfTrack : chain->first;
     if (found || complete_) return found;

@@ -77,6 +77,8 @@ class FragmentIndex {
     std::uint32_t trackId = 0;
     std::optional<std::size_t> first, last;
   };
+  // The chosen track's chain; none for a track that was not chosen.
+  Chain* chainOf(std::uint32_t trackId);
 
   const ByteReader* file_;
   ChildBoxes topLevel_;
