@@ -45,23 +45,22 @@ Asset::IndexedFragments Asset::indexFragments(FourCC mediaType) const {
   if (!first) return indexed;
   // Each ID goes to the first track that has it; the chosen tracks are those
   // of the media type among them.
-  std::vector<std::pair<std::uint32_t, std::size_t>> firstById;
-  std::vector<std::uint32_t> chosen;
+  struct Listed {
+    std::uint32_t id;
+    std::size_t position;
+    FourCC mediaType;
+  };
+  std::vector<Listed> listed;
   TrackList list = tracks();
-  while (const std::optional<Track> track = list.next()) {
-    if (track->mediaType == mediaType) indexed.owners.emplace_back(track->id, track->position);
-    firstById.emplace_back(track->id, track->position);
+  while (const std::optional<Track> track = list.next()) listed.push_back({track->id, track->position, track->mediaType});
+  std::stable_sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) { return a.id < b.id; });
+  std::vector<std::uint32_t> chosen;
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const bool firstWithId = i == 0 || listed[i - 1].id != listed[i].id;
+    if (!firstWithId || listed[i].mediaType != mediaType) continue;
+    indexed.owners.emplace_back(listed[i].id, listed[i].position);
+    chosen.push_back(listed[i].id);
   }
-  const auto byId = [](const auto& a, const auto& b) { return a.first < b.first; };
-  std::stable_sort(firstById.begin(), firstById.end(), byId);
-  firstById.erase(std::unique(firstById.begin(), firstById.end(),
-                              [](const auto& a, const auto& b) { return a.first == b.first; }),
-                  firstById.end());
-  std::stable_sort(indexed.owners.begin(), indexed.owners.end(), byId);
-  std::erase_if(indexed.owners, [&](const auto& owner) {
-    return !std::binary_search(firstById.begin(), firstById.end(), owner) ;
-  });
-  for (const auto& owner : indexed.owners) chosen.push_back(owner.first);
   indexed.index.emplace(file_, *first, FragmentDefaultsTable(movieReader(), *movie_), chosen);
   return indexed;
 }
