@@ -4,18 +4,9 @@
 
 namespace ostrel::media {
 
-ChildBoxes::ChildBoxes(const ByteReader& reader, std::uint64_t begin, std::uint64_t end,
-                       Level level)
-    : reader_(&reader), position_(begin), end_(std::min(end, reader.size())), level_(level) {}
-
-std::optional<Box> ChildBoxes::next() {
-  if (reader_ == nullptr || position_ >= end_ || end_ - position_ < 8) return std::nullopt;
+std::optional<Box> ChildBoxes::unusualSize(std::uint32_t size32, FourCC type) {
   const std::uint64_t room = end_ - position_;
-  const std::optional<std::uint64_t> header = reader_->u64(position_);  // 32-bit size, then type
-  if (!header) return std::nullopt;
-  const std::uint32_t size32 = static_cast<std::uint32_t>(*header >> 32);
-
-  Box box{.type = static_cast<FourCC>(*header), .offset = position_, .headerSize = 8, .size = size32};
+  Box box{.type = type, .offset = position_, .headerSize = 8, .size = size32};
   if (size32 == 1) {
     const std::optional<std::uint64_t> size64 = room >= 16 ? reader_->u64(position_ + 8) : std::nullopt;
     if (!size64) return std::nullopt;

@@ -13,12 +13,6 @@ bool Fields::skip(std::uint64_t count) {
   return true;
 }
 
-std::optional<FullBoxHeader> FullBoxHeader::read(Fields& fields) {
-  const std::optional<std::uint32_t> versionAndFlags = fields.u32();
-  if (!versionAndFlags) return std::nullopt;
-  return FullBoxHeader{static_cast<std::uint8_t>(*versionAndFlags >> 24), *versionAndFlags & 0xFFFFFF};
-}
-
 std::optional<CountedEntries> CountedEntries::read(const ByteReader& reader, const Box& box) {
   Fields fields(reader, box);
   if (!FullBoxHeader::read(fields)) return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -18,10 +19,10 @@ class Fields {
   // The payload of a box.
   Fields(const ByteReader& reader, const Box& box) : Fields(reader, box.payload(), box.end()) {}
 
-  std::optional<std::uint8_t> u8() { return take(1, &ByteReader::u8); }
-  std::optional<std::uint16_t> u16() { return take(2, &ByteReader::u16); }
-  std::optional<std::uint32_t> u32() { return take(4, &ByteReader::u32); }
-  std::optional<std::uint64_t> u64() { return take(8, &ByteReader::u64); }
+  std::optional<std::uint8_t> u8() { return take<std::uint8_t>(); }
+  std::optional<std::uint16_t> u16() { return take<std::uint16_t>(); }
+  std::optional<std::uint32_t> u32() { return take<std::uint32_t>(); }
+  std::optional<std::uint64_t> u64() { return take<std::uint64_t>(); }
   bool skip(std::uint64_t count);
 
   // False once a read has failed.
@@ -32,18 +33,16 @@ class Fields {
   std::uint64_t remaining() const { return failed_ ? 0 : end_ - position_; }
 
  private:
+  // Defined here, as every parser's inner loops go through it.
   template <typename Int>
-  std::optional<Int> take(std::uint64_t width, std::optional<Int> (ByteReader::*read)(std::uint64_t) const) {
-    if (failed_ || end_ - position_ < width) return fail<Int>();
-    const std::optional<Int> value = (reader_->*read)(position_);
-    if (!value) return fail<Int>();
-    position_ += width;
-    return value;
-  }
-  template <typename Int>
-  std::optional<Int> fail() {
-    failed_ = true;
-    return std::nullopt;
+  std::optional<Int> take() {
+    std::array<std::uint8_t, sizeof(Int)> bytes;
+    if (failed_ || end_ - position_ < sizeof(Int) || !reader_->read(position_, bytes)) {
+      failed_ = true;
+      return std::nullopt;
+    }
+    position_ += sizeof(Int);
+    return loadBigEndian<Int>(bytes.data());
   }
 
   const ByteReader* reader_;
@@ -57,7 +56,11 @@ struct FullBoxHeader {
   std::uint8_t version = 0;
   std::uint32_t flags = 0;
 
-  static std::optional<FullBoxHeader> read(Fields& fields);
+  static std::optional<FullBoxHeader> read(Fields& fields) {
+    const std::optional<std::uint32_t> versionAndFlags = fields.u32();
+    if (!versionAndFlags) return std::nullopt;
+    return FullBoxHeader{static_cast<std::uint8_t>(*versionAndFlags >> 24), *versionAndFlags & 0xFFFFFF};
+  }
 };
 
 // A full box that holds an entry count and then its entries: the count as

@@ -27,28 +27,30 @@ constexpr std::uint32_t kSampleSizePresent = 0x000200;
 constexpr std::uint32_t kPerSampleFields = 0x000F00;
 
 // tfhd: what a track fragment's header says. Optional fields follow the track
-// ID in flag order; a header too short for the fields its flags name is no header.
+// ID in flag order, and the flags say which are there; a header too short for
+// the fields its flags name is no header.
 struct Header {
   std::uint32_t flags = 0;
   std::uint32_t trackId = 0;
   std::uint64_t baseDataOffset = 0;
-  std::optional<std::uint32_t> descriptionIndex;
-  std::optional<std::uint32_t> sampleSize;
+  std::uint32_t descriptionIndex = 0;
+  std::uint32_t sampleSize = 0;
 };
 
-std::optional<Header> readHeader(const ByteReader& file, const Box& box) {
+// Fills `header`; false when the box holds none. Built in place, as a track
+// fragment is read for every one in the file.
+bool readHeader(const ByteReader& file, const Box& box, Header& header) {
   Fields fields(file, box);
   const std::optional<FullBoxHeader> full = FullBoxHeader::read(fields);
   const std::optional<std::uint32_t> trackId = fields.u32();
-  if (!full || !trackId) return std::nullopt;
-  Header header{.flags = full->flags, .trackId = *trackId};
+  if (!full || !trackId) return false;
+  header = {.flags = full->flags, .trackId = *trackId};
   if ((header.flags & kBaseDataOffsetPresent) != 0) header.baseDataOffset = fields.u64().value_or(0);
-  if ((header.flags & kDescriptionIndexPresent) != 0) header.descriptionIndex = fields.u32();
+  if ((header.flags & kDescriptionIndexPresent) != 0) header.descriptionIndex = fields.u32().value_or(0);
   if ((header.flags & kDefaultDurationPresent) != 0) fields.skip(4);
-  if ((header.flags & kDefaultSizePresent) != 0) header.sampleSize = fields.u32();
+  if ((header.flags & kDefaultSizePresent) != 0) header.sampleSize = fields.u32().value_or(0);
   if ((header.flags & kDefaultFlagsPresent) != 0) fields.skip(4);
-  if (!fields.ok()) return std::nullopt;
-  return header;
+  return fields.ok();
 }
 
 // base + offset, nothing when it leaves the range of offsets.
@@ -62,16 +64,21 @@ std::optional<std::uint64_t> offsetFrom(std::uint64_t base, std::int32_t offset)
 
 // What one walk over a track fragment's children finds.
 struct Contents {
-  std::optional<Box> header;  // the first tfhd
+  bool hasHeader = false;  // the first tfhd is whole
+  Header header;
   bool hasRuns = false;
   bool claimsSamples = false;  // some run claims at least one sample
 };
 
-Contents readContents(const ByteReader& file, const Box& trackFragment) {
-  Contents contents;
+void readContents(const ByteReader& file, const Box& trackFragment, Contents& contents) {
+  contents = {};
+  bool headerSeen = false;
   ChildBoxes children(file, trackFragment);
   while (const std::optional<Box> child = children.next()) {
-    if (child->type == fourCC("tfhd") && !contents.header) contents.header = child;
+    if (child->type == fourCC("tfhd") && !headerSeen) {
+      headerSeen = true;
+      contents.hasHeader = readHeader(file, *child, contents.header);
+    }
     if (child->type != fourCC("trun")) continue;
     contents.hasRuns = true;
     if (!contents.claimsSamples) {
@@ -79,7 +86,28 @@ Contents readContents(const ByteReader& file, const Box& trackFragment) {
       contents.claimsSamples = FullBoxHeader::read(fields) && fields.u32().value_or(0) > 0;
     }
   }
-  return contents;
+}
+
+// A track fragment that has runs, and where their data starts.
+struct PlacedFragment {
+  Header header;
+  std::uint64_t base = 0;
+  Box box;
+};
+
+// The fragment with its track's defaults for what its header leaves out;
+// looked up only for fragments that are kept or measured.
+TrackFragment withDefaults(const FragmentDefaultsTable& defaultsTable, const PlacedFragment& placed) {
+  const Header& header = placed.header;
+  const bool complete = (header.flags & kDescriptionIndexPresent) != 0 && (header.flags & kDefaultSizePresent) != 0;
+  const FragmentDefaults defaults = complete ? FragmentDefaults{} : defaultsTable.find(header.trackId);
+  return {.trackId = header.trackId,
+          .descriptionIndex =
+              (header.flags & kDescriptionIndexPresent) != 0 ? header.descriptionIndex : defaults.descriptionIndex,
+          .defaultSize = (header.flags & kDefaultSizePresent) != 0 ? header.sampleSize : defaults.sampleSize,
+          .base = placed.base,
+          .childrenBegin = placed.box.payload(),
+          .childrenEnd = placed.box.end()};
 }
 
 }  // namespace
@@ -130,19 +158,20 @@ bool FragmentIndex::indexNextMovieFragment() {
   // the last one before it that has runs ended, whatever its track; at the
   // `moof` when there is none. That end is worked out only when needed.
   std::optional<std::uint64_t> implicitBase = movieFragment->offset;
-  std::optional<TrackFragment> lastWithRuns;
+  std::optional<PlacedFragment> lastWithRuns;
+  Contents contents;
   ChildBoxes children(*file_, *movieFragment);
   while (const std::optional<Box> box = children.next()) {
     if (box->type != fourCC("traf")) continue;
-    const Contents contents = readContents(*file_, *box);
-    const std::optional<Header> header = contents.header ? readHeader(*file_, *contents.header) : std::nullopt;
+    readContents(*file_, *box, contents);
+    const Header& header = contents.header;
     std::optional<std::uint64_t> base;
-    if (header && (header->flags & kBaseDataOffsetPresent) != 0) {
-      base = header->baseDataOffset;
-    } else if (header && (header->flags & kDefaultBaseIsMoof) != 0) {
+    if (contents.hasHeader && (header.flags & kBaseDataOffsetPresent) != 0) {
+      base = header.baseDataOffset;
+    } else if (contents.hasHeader && (header.flags & kDefaultBaseIsMoof) != 0) {
       base = movieFragment->offset;
-    } else if (header) {
-      if (lastWithRuns) implicitBase = FragmentRuns(*file_, *lastWithRuns).dataEnd();
+    } else if (contents.hasHeader) {
+      if (lastWithRuns) implicitBase = FragmentRuns(*file_, withDefaults(defaults_, *lastWithRuns)).dataEnd();
       lastWithRuns.reset();
       base = implicitBase;
     }
@@ -153,15 +182,9 @@ bool FragmentIndex::indexNextMovieFragment() {
       lastWithRuns.reset();
       continue;
     }
-    const FragmentDefaults trackDefaults = defaults_.find(header->trackId);
-    lastWithRuns = TrackFragment{
-        .trackId = header->trackId,
-        .descriptionIndex = header->descriptionIndex.value_or(trackDefaults.descriptionIndex),
-        .defaultSize = header->sampleSize.value_or(trackDefaults.sampleSize),
-        .base = *base,
-        .childrenBegin = box->payload(),
-        .childrenEnd = box->end()};
-    if (contents.claimsSamples) add(*lastWithRuns);
+    lastWithRuns = PlacedFragment{header, *base, *box};
+    if (!contents.claimsSamples) continue;
+    if (Chain* chain = chainOf(header.trackId)) add(*chain, withDefaults(defaults_, *lastWithRuns));
   }
   return true;
 }
@@ -172,14 +195,12 @@ FragmentIndex::Chain* FragmentIndex::chainOf(std::uint32_t trackId) {
   return chain != chains_.end() && chain->trackId == trackId ? &*chain : nullptr;
 }
 
-void FragmentIndex::add(const TrackFragment& fragment) {
-  Chain* chain = chainOf(fragment.trackId);
-  if (chain == nullptr) return;
+void FragmentIndex::add(Chain& chain, const TrackFragment& fragment) {
   const std::size_t index = fragments_.size();
   fragments_.push_back(fragment);
-  if (chain->last) fragments_[*chain->last].nextOfTrack = index;
-  if (!chain->first) chain->first = index;
-  chain->last = index;
+  if (chain.last) fragments_[*chain.last].nextOfTrack = index;
+  if (!chain.first) chain.first = index;
+  chain.last = index;
 }
 
 std::optional<std::size_t> FragmentIndex::next(std::uint32_t trackId, std::optional<std::size_t> previous) {

@@ -71,7 +71,6 @@ class FragmentIndex {
  private:
   // Indexes the next movie fragment; false when there is none.
   bool indexNextMovieFragment();
-  void add(const TrackFragment& fragment);
 
   struct Chain {
     std::uint32_t trackId = 0;
@@ -79,6 +78,7 @@ class FragmentIndex {
   };
   // The chosen track's chain; none for a track that was not chosen.
   Chain* chainOf(std::uint32_t trackId);
+  void add(Chain& chain, const TrackFragment& fragment);
 
   const ByteReader* file_;
   ChildBoxes topLevel_;
