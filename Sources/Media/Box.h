@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 
+#include "BigEndian.h"
 #include "BigEndian.h"
 #include "ByteReader.h"
 #include "FourCC.h"
@@ -23,6 +26,14 @@ struct Box {
   std::uint64_t payloadSize() const { return size - headerSize; }
 };
 
+// Where a range that starts at `begin` may end inside `bytes`: at begin, so
+// that it is empty, when it starts outside them.
+template <typename Bytes>
+std::uint64_t clippedEnd(const Bytes& bytes, std::uint64_t begin, std::uint64_t end) {
+  if (begin < bytes.begin() || begin > bytes.end()) return begin;
+  return std::clamp(end, begin, bytes.end());
+}
+
 // Walks the boxes laid one after another in [begin, end), reading headers only.
 // A box that claims to run past end is clipped to end, never followed beyond it.
 // A header that does not fit, or that is longer than its declared size, ends
@@ -30,38 +41,61 @@ struct Box {
 // a container a 32-bit zero where a header would start ends the list, as
 // QuickTime writes such terminators. Every box takes at least 8 bytes of real
 // header, so a walk costs no more steps than the headers really there.
-class ChildBoxes {
+//
+// Bytes is a ByteReader, or a ByteWindow of bytes already in memory.
+template <typename Bytes>
+class BasicChildBoxes {
  public:
   enum class Level { Top, Nested };
 
-  ChildBoxes() = default;
-  ChildBoxes(const ByteReader& reader, std::uint64_t begin, std::uint64_t end, Level level = Level::Nested)
-      : reader_(&reader), position_(begin), end_(std::min(end, reader.size())), level_(level) {}
-  ChildBoxes(const ByteReader& reader, const Box& parent)
-      : ChildBoxes(reader, parent.payload(), parent.end()) {}
+  BasicChildBoxes() = default;
+  // The range is clipped to the bytes there are, so that each read inside it
+  // needs no check of its own.
+  BasicChildBoxes(const Bytes& bytes, std::uint64_t begin, std::uint64_t end, Level level = Level::Nested)
+      : bytes_(&bytes), position_(begin), end_(clippedEnd(bytes, begin, end)), level_(level) {}
+  BasicChildBoxes(const Bytes& bytes, const Box& parent) : BasicChildBoxes(bytes, parent.payload(), parent.end()) {}
 
   std::optional<Box> next() {
-    // Defined here, as every walk goes through it. A default walk has no room.
-    if (position_ >= end_ || end_ - position_ < 8) return std::nullopt;
+    // A default walk has no room.
+    if (end_ - position_ < 8) return std::nullopt;
     std::array<std::uint8_t, 8> header;  // 32-bit size, then type
-    if (!reader_->read(position_, header)) return std::nullopt;
+    if (!bytes_->readWithin(position_, header)) return std::nullopt;
     const std::uint32_t size32 = loadBigEndian<std::uint32_t>(header.data());
-    if (size32 < 8) return unusualSize(size32, loadBigEndian<FourCC>(header.data() + 4));
+    const FourCC type = loadBigEndian<FourCC>(header.data() + 4);
+    if (size32 < 8) return unusualSize(size32, type);
     const std::uint64_t size = std::min<std::uint64_t>(size32, end_ - position_);
-    const Box box{.type = loadBigEndian<FourCC>(header.data() + 4), .offset = position_, .headerSize = 8, .size = size};
+    const Box box{.type = type, .offset = position_, .headerSize = 8, .size = size};
     position_ += size;
     return box;
   }
 
  private:
   // A size of 1 (a 64-bit size follows), 0, or one too small for a header.
-  std::optional<Box> unusualSize(std::uint32_t size32, FourCC type);
+  std::optional<Box> unusualSize(std::uint32_t size32, FourCC type) {
+    const std::uint64_t room = end_ - position_;
+    Box box{.type = type, .offset = position_, .headerSize = 8, .size = size32};
+    if (size32 == 1) {
+      std::array<std::uint8_t, 8> size64;
+      if (room < 16 || !bytes_->readWithin(position_ + 8, size64)) return std::nullopt;
+      box.headerSize = 16;
+      box.size = loadBigEndian<std::uint64_t>(size64.data());
+    } else if (size32 == 0) {
+      if (level_ == Level::Nested) return std::nullopt;
+      box.size = room;
+    }
+    if (box.size < box.headerSize) return std::nullopt;
+    box.size = std::min(box.size, room);
+    position_ += box.size;
+    return box;
+  }
 
-  const ByteReader* reader_ = nullptr;
+  const Bytes* bytes_ = nullptr;
   std::uint64_t position_ = 0;
   std::uint64_t end_ = 0;
   Level level_ = Level::Nested;
 };
+
+using ChildBoxes = BasicChildBoxes<ByteReader>;
 
 // The first child of parent of the given type.
 std::optional<Box> findChild(const ByteReader& reader, const Box& parent, FourCC type);

@@ -22,6 +22,9 @@ class ByteReader {
   explicit ByteReader(std::unique_ptr<ByteSource> source);
 
   std::uint64_t size() const { return size_; }
+  // Where its bytes begin and end, as for any bytes the box walk reads.
+  std::uint64_t begin() const { return 0; }
+  std::uint64_t end() const { return size_; }
 
   // True when all of out was filled from offset onwards.
   bool read(std::uint64_t offset, std::span<std::uint8_t> out) const {
@@ -33,6 +36,9 @@ class ByteReader {
     }
     return readThroughCache(offset, out);
   }
+  // The box walk keeps its reads inside the bytes, but a file may still be
+  // cut short since it was opened.
+  bool readWithin(std::uint64_t offset, std::span<std::uint8_t> out) const { return read(offset, out); }
 
   std::optional<std::uint8_t> u8(std::uint64_t offset) const { return field<std::uint8_t>(offset); }
   std::optional<std::uint16_t> u16(std::uint64_t offset) const { return field<std::uint16_t>(offset); }

@@ -4,15 +4,6 @@
 
 namespace ostrel::media {
 
-bool Fields::skip(std::uint64_t count) {
-  if (failed_ || end_ - position_ < count) {
-    failed_ = true;
-    return false;
-  }
-  position_ += count;
-  return true;
-}
-
 std::optional<CountedEntries> CountedEntries::read(const ByteReader& reader, const Box& box) {
   Fields fields(reader, box);
   if (!FullBoxHeader::read(fields)) return std::nullopt;

@@ -11,52 +11,68 @@ namespace ostrel::media {
 
 // Reads the fields of one box, or of one entry of a table, in order. A read
 // that would pass the end fails, and so does every read after it, so a parser
-// cannot stray into the next box whatever its arithmetic.
-class Fields {
+// cannot stray into the next box whatever its arithmetic. Bytes is a
+// ByteReader, or a ByteWindow of bytes already in memory.
+template <typename Bytes>
+class BasicFields {
  public:
-  Fields(const ByteReader& reader, std::uint64_t begin, std::uint64_t end)
-      : reader_(&reader), position_(begin), end_(end < begin ? begin : end) {}
+  // The range is clipped to the bytes there are, so that each read inside it
+  // needs no check of its own.
+  BasicFields(const Bytes& bytes, std::uint64_t begin, std::uint64_t end)
+      : bytes_(&bytes), position_(begin), end_(clippedEnd(bytes, begin, end)) {}
   // The payload of a box.
-  Fields(const ByteReader& reader, const Box& box) : Fields(reader, box.payload(), box.end()) {}
+  BasicFields(const Bytes& bytes, const Box& box) : BasicFields(bytes, box.payload(), box.end()) {}
 
   std::optional<std::uint8_t> u8() { return take<std::uint8_t>(); }
   std::optional<std::uint16_t> u16() { return take<std::uint16_t>(); }
   std::optional<std::uint32_t> u32() { return take<std::uint32_t>(); }
   std::optional<std::uint64_t> u64() { return take<std::uint64_t>(); }
-  bool skip(std::uint64_t count);
+  bool skip(std::uint64_t count) {
+    if (end_ - position_ < count) return fail();
+    position_ += count;
+    return true;
+  }
 
   // False once a read has failed.
   bool ok() const { return !failed_; }
 
   // The offset of the next field, and the bytes left after it.
   std::uint64_t position() const { return position_; }
-  std::uint64_t remaining() const { return failed_ ? 0 : end_ - position_; }
+  std::uint64_t remaining() const { return end_ - position_; }
 
  private:
-  // Defined here, as every parser's inner loops go through it.
   template <typename Int>
   std::optional<Int> take() {
     std::array<std::uint8_t, sizeof(Int)> bytes;
-    if (failed_ || end_ - position_ < sizeof(Int) || !reader_->read(position_, bytes)) {
-      failed_ = true;
+    if (end_ - position_ < sizeof(Int) || !bytes_->readWithin(position_, bytes)) {
+      fail();
       return std::nullopt;
     }
     position_ += sizeof(Int);
     return loadBigEndian<Int>(bytes.data());
   }
+  // No bytes are left after a failed read, so every later one fails too.
+  bool fail() {
+    failed_ = true;
+    end_ = position_;
+    return false;
+  }
 
-  const ByteReader* reader_;
+  const Bytes* bytes_;
   std::uint64_t position_;
   std::uint64_t end_;
   bool failed_ = false;
 };
+
+using Fields = BasicFields<ByteReader>;
 
 // The version and flags that open a full box.
 struct FullBoxHeader {
   std::uint8_t version = 0;
   std::uint32_t flags = 0;
 
-  static std::optional<FullBoxHeader> read(Fields& fields) {
+  template <typename Bytes>
+  static std::optional<FullBoxHeader> read(BasicFields<Bytes>& fields) {
     const std::optional<std::uint32_t> versionAndFlags = fields.u32();
     if (!versionAndFlags) return std::nullopt;
     return FullBoxHeader{static_cast<std::uint8_t>(*versionAndFlags >> 24), *versionAndFlags & 0xFFFFFF};

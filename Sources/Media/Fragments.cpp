@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "ByteWindow.h"
 #include "Fields.h"
 
 namespace ostrel::media {
@@ -37,10 +38,10 @@ struct Header {
   std::uint32_t sampleSize = 0;
 };
 
-// Fills `header`; false when the box holds none. Built in place, as a track
-// fragment is read for every one in the file.
-bool readHeader(const ByteReader& file, const Box& box, Header& header) {
-  Fields fields(file, box);
+// Fills `header`; false when the box holds none.
+template <typename Bytes>
+bool readHeader(const Bytes& bytes, const Box& box, Header& header) {
+  BasicFields<Bytes> fields(bytes, box);
   const std::optional<FullBoxHeader> full = FullBoxHeader::read(fields);
   const std::optional<std::uint32_t> trackId = fields.u32();
   if (!full || !trackId) return false;
@@ -70,19 +71,20 @@ struct Contents {
   bool claimsSamples = false;  // some run claims at least one sample
 };
 
-void readContents(const ByteReader& file, const Box& trackFragment, Contents& contents) {
+template <typename Bytes>
+void readContents(const Bytes& bytes, const Box& trackFragment, Contents& contents) {
   contents = {};
   bool headerSeen = false;
-  ChildBoxes children(file, trackFragment);
+  BasicChildBoxes<Bytes> children(bytes, trackFragment);
   while (const std::optional<Box> child = children.next()) {
     if (child->type == fourCC("tfhd") && !headerSeen) {
       headerSeen = true;
-      contents.hasHeader = readHeader(file, *child, contents.header);
+      contents.hasHeader = readHeader(bytes, *child, contents.header);
     }
     if (child->type != fourCC("trun")) continue;
     contents.hasRuns = true;
     if (!contents.claimsSamples) {
-      Fields fields(file, *child);
+      BasicFields<Bytes> fields(bytes, *child);
       contents.claimsSamples = FullBoxHeader::read(fields) && fields.u32().value_or(0) > 0;
     }
   }
@@ -154,22 +156,35 @@ bool FragmentIndex::indexNextMovieFragment() {
     if (!box) return false;
     if (box->type == fourCC("moof")) movieFragment = box;
   }
+  if (movieFragment->size <= kMovieFragmentInMemory) {
+    movieFragmentBytes_.resize(movieFragment->size);
+    if (file_->read(movieFragment->offset, movieFragmentBytes_)) {
+      indexTrackFragments(ByteWindow(movieFragment->offset, movieFragmentBytes_), *movieFragment);
+      return true;
+    }
+  }
+  indexTrackFragments(*file_, *movieFragment);
+  return true;
+}
+
+template <typename Bytes>
+void FragmentIndex::indexTrackFragments(const Bytes& bytes, const Box& movieFragment) {
   // A track fragment that names no base of its own starts where the data of
   // the last one before it that has runs ended, whatever its track; at the
   // `moof` when there is none. That end is worked out only when needed.
-  std::optional<std::uint64_t> implicitBase = movieFragment->offset;
+  std::optional<std::uint64_t> implicitBase = movieFragment.offset;
   std::optional<PlacedFragment> lastWithRuns;
   Contents contents;
-  ChildBoxes children(*file_, *movieFragment);
+  BasicChildBoxes<Bytes> children(bytes, movieFragment);
   while (const std::optional<Box> box = children.next()) {
     if (box->type != fourCC("traf")) continue;
-    readContents(*file_, *box, contents);
+    readContents(bytes, *box, contents);
     const Header& header = contents.header;
     std::optional<std::uint64_t> base;
     if (contents.hasHeader && (header.flags & kBaseDataOffsetPresent) != 0) {
       base = header.baseDataOffset;
     } else if (contents.hasHeader && (header.flags & kDefaultBaseIsMoof) != 0) {
-      base = movieFragment->offset;
+      base = movieFragment.offset;
     } else if (contents.hasHeader) {
       if (lastWithRuns) implicitBase = FragmentRuns(*file_, withDefaults(defaults_, *lastWithRuns)).dataEnd();
       lastWithRuns.reset();
@@ -186,7 +201,6 @@ bool FragmentIndex::indexNextMovieFragment() {
     if (!contents.claimsSamples) continue;
     if (Chain* chain = chainOf(header.trackId)) add(*chain, withDefaults(defaults_, *lastWithRuns));
   }
-  return true;
 }
 
 FragmentIndex::Chain* FragmentIndex::chainOf(std::uint32_t trackId) {

@@ -20,6 +20,10 @@ struct FragmentDefaults {
   std::uint32_t sampleSize = 0;
 };
 
+// A movie fragment up to this size is read in one go and its boxes walked in
+// memory; a larger one, which no writer makes, is walked in the file.
+inline constexpr std::uint64_t kMovieFragmentInMemory = 256 * 1024;
+
 // One track fragment (`traf`) of a movie fragment, with where its data starts
 // and the defaults its runs use, worked out once.
 struct TrackFragment {
@@ -71,6 +75,8 @@ class FragmentIndex {
  private:
   // Indexes the next movie fragment; false when there is none.
   bool indexNextMovieFragment();
+  template <typename Bytes>
+  void indexTrackFragments(const Bytes& bytes, const Box& movieFragment);
 
   struct Chain {
     std::uint32_t trackId = 0;
@@ -88,6 +94,7 @@ class FragmentIndex {
   // In file order. A deque grows without copying, so a large index never
   // needs twice its memory on the way.
   std::deque<TrackFragment> fragments_;
+  std::vector<std::uint8_t> movieFragmentBytes_;
 };
 
 // The runs (`trun`) of one track fragment. A run whose data would start
