@@ -156,6 +156,7 @@ bool FragmentIndex::indexNextMovieFragment() {
     if (!box) return false;
     if (box->type == fourCC("moof")) movieFragment = box;
   }
+  if (movieFragment->payloadSize() < 8) return true;  // no room for a track fragment
   if (movieFragment->size <= kMovieFragmentInMemory) {
     movieFragmentBytes_.resize(movieFragment->size);
     if (file_->read(movieFragment->offset, movieFragmentBytes_)) {
