@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <string>
 
+#include "Media/ByteReader.h"
 #include "Media/ByteWindow.h"
 #include "Media/Fields.h"
 #include "Support/BoxWriter.h"
@@ -77,6 +79,35 @@ TEST(BoxSizes, WalkInMemoryKeepsToTheWindow) {
   EXPECT_EQ(tail.u32(), 10u);
   EXPECT_FALSE(tail.u8());
   EXPECT_FALSE(tail.ok());
+}
+
+// Counts the calls a reader makes to its source.
+class CountingSource : public media::ByteSource {
+ public:
+  explicit CountingSource(std::uint64_t size, int* calls) : size_(size), calls_(calls) {}
+  std::uint64_t size() const override { return size_; }
+  std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    ++*calls_;
+    const std::size_t count = std::min<std::uint64_t>(out.size(), size_ - offset);
+    std::fill_n(out.begin(), count, std::uint8_t{0});
+    return count;
+  }
+
+ private:
+  std::uint64_t size_;
+  int* calls_;
+};
+
+TEST(Reading, AWalkThroughTheFileReadsAheadAndAJumpReadsOneBlock) {
+  int calls = 0;
+  const media::ByteReader reader(std::make_unique<CountingSource>(1 << 20, &calls));
+  for (std::uint64_t at = 0; at < (1 << 20); at += 8) ASSERT_TRUE(reader.u64(at));
+  // 4, 8 and 16 KiB, then 16 KiB at a time.
+  EXPECT_EQ(calls, 2 + (1 << 20) / (16 << 10));
+
+  calls = 0;
+  for (std::uint64_t at = 0; at < (1 << 20); at += 64 << 10) ASSERT_TRUE(reader.u32(at + 100));
+  EXPECT_EQ(calls, 16);  // one block at each place, none ahead
 }
 
 TEST(BoxSizes, MovieBeforeMedia) {

@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "BigEndian.h"
 #include "ByteSource.h"
@@ -51,7 +50,12 @@ class ByteReader {
   }
 
  private:
+  // A read at a new place fills one aligned block. A read that starts where
+  // the last one ended continues a walk through the file, such as the
+  // movie's boxes or a run of fragments: it reads twice as far ahead as the
+  // last, up to the most a block holds, so a long walk takes few calls.
   static constexpr std::size_t kBlockSize = 4096;
+  static constexpr std::size_t kMaxReadAhead = 16 * 1024;
   static constexpr std::size_t kBlockCount = 8;
 
   struct Block {
@@ -74,8 +78,11 @@ class ByteReader {
   std::uint64_t size_;
   // The cache is state of this reader alone; reading through a const reader fills it.
   mutable std::array<Block, kBlockCount> blocks_{};
-  mutable std::vector<std::uint8_t> storage_;
+  // Left uninitialised, so that only the pages reads fill take memory.
+  mutable std::unique_ptr<std::uint8_t[]> storage_;
   mutable std::uint64_t useCounter_ = 0;
+  mutable std::uint64_t lastReadEnd_ = 0;
+  mutable std::size_t lastReadLength_ = 0;
   // The block the last cache lookup chose. It is the most recently used, so
   // the cache never evicts it while it is remembered here.
   mutable const std::uint8_t* recent_ = nullptr;
