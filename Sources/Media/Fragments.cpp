@@ -19,6 +19,8 @@ constexpr std::uint32_t kDefaultDurationPresent = 0x000008;
 constexpr std::uint32_t kDefaultSizePresent = 0x000010;
 constexpr std::uint32_t kDefaultFlagsPresent = 0x000020;
 constexpr std::uint32_t kDefaultBaseIsMoof = 0x020000;
+constexpr std::uint32_t kOptionalHeaderFields = kBaseDataOffsetPresent | kDescriptionIndexPresent |
+                                                kDefaultDurationPresent | kDefaultSizePresent | kDefaultFlagsPresent;
 
 // trun flags.
 constexpr std::uint32_t kDataOffsetPresent = 0x000001;
@@ -46,6 +48,7 @@ bool readHeader(const Bytes& bytes, const Box& box, Header& header) {
   const std::optional<std::uint32_t> trackId = fields.u32();
   if (!full || !trackId) return false;
   header = {.flags = full->flags, .trackId = *trackId};
+  if ((header.flags & kOptionalHeaderFields) == 0) return true;
   if ((header.flags & kBaseDataOffsetPresent) != 0) header.baseDataOffset = fields.u64().value_or(0);
   if ((header.flags & kDescriptionIndexPresent) != 0) header.descriptionIndex = fields.u32().value_or(0);
   if ((header.flags & kDefaultDurationPresent) != 0) fields.skip(4);
@@ -85,7 +88,7 @@ void readContents(const Bytes& bytes, const Box& trackFragment, Contents& conten
     contents.hasRuns = true;
     if (!contents.claimsSamples) {
       BasicFields<Bytes> fields(bytes, *child);
-      contents.claimsSamples = FullBoxHeader::read(fields) && fields.u32().value_or(0) > 0;
+      contents.claimsSamples = fields.skip(4) && fields.u32().value_or(0) > 0;  // after version and flags
     }
   }
 }
