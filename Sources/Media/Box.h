@@ -30,8 +30,9 @@ struct Box {
 // that it is empty, when it starts outside them.
 template <typename Bytes>
 std::uint64_t clippedEnd(const Bytes& bytes, std::uint64_t begin, std::uint64_t end) {
-  if (begin < bytes.begin() || begin > bytes.end()) return begin;
-  return std::clamp(end, begin, bytes.end());
+  const std::uint64_t first = bytes.begin(), last = bytes.end();
+  if (begin - first > last - first) return begin;  // wraps for a begin before first
+  return std::clamp(end, begin, last);
 }
 
 // Walks the boxes laid one after another in [begin, end), reading headers only.

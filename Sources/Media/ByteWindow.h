@@ -11,11 +11,12 @@ namespace ostrel::media {
 // on it unchanged, without a cache lookup per field; a read outside it fails.
 class ByteWindow {
  public:
-  ByteWindow(std::uint64_t begin, std::span<const std::uint8_t> bytes) : begin_(begin), bytes_(bytes) {}
+  ByteWindow(std::uint64_t begin, std::span<const std::uint8_t> bytes)
+      : begin_(begin), end_(begin + bytes.size()), bytes_(bytes) {}
 
   // Where its bytes begin and end in the source.
   std::uint64_t begin() const { return begin_; }
-  std::uint64_t end() const { return begin_ + bytes_.size(); }
+  std::uint64_t end() const { return end_; }
 
   bool read(std::uint64_t offset, std::span<std::uint8_t> out) const {
     const std::uint64_t into = offset - begin_;  // wraps for offsets before it
@@ -30,6 +31,7 @@ class ByteWindow {
 
  private:
   std::uint64_t begin_;
+  std::uint64_t end_;
   std::span<const std::uint8_t> bytes_;
 };
 

@@ -76,7 +76,8 @@ struct Contents {
 
 template <typename Bytes>
 void readContents(const Bytes& bytes, const Box& trackFragment, Contents& contents) {
-  contents = {};
+  // The header is left as it was until one is read.
+  contents.hasHeader = contents.hasRuns = contents.claimsSamples = false;
   bool headerSeen = false;
   BasicChildBoxes<Bytes> children(bytes, trackFragment);
   while (const std::optional<Box> child = children.next()) {
