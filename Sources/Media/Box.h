@@ -17,8 +17,8 @@ namespace ostrel::media {
 // A box located in its source: [offset, offset + size), header included.
 struct Box {
   FourCC type = 0;
+  std::uint32_t headerSize = 0;  // 8, or 16 with a 64-bit size
   std::uint64_t offset = 0;
-  std::uint64_t headerSize = 0;
   std::uint64_t size = 0;
 
   std::uint64_t payload() const { return offset + headerSize; }
@@ -65,7 +65,7 @@ class BasicChildBoxes {
     const FourCC type = loadBigEndian<FourCC>(header.data() + 4);
     if (size32 < 8) return unusualSize(size32, type);
     const std::uint64_t size = std::min<std::uint64_t>(size32, end_ - position_);
-    const Box box{.type = type, .offset = position_, .headerSize = 8, .size = size};
+    const Box box{.type = type, .headerSize = 8, .offset = position_, .size = size};
     position_ += size;
     return box;
   }
@@ -74,7 +74,7 @@ class BasicChildBoxes {
   // A size of 1 (a 64-bit size follows), 0, or one too small for a header.
   std::optional<Box> unusualSize(std::uint32_t size32, FourCC type) {
     const std::uint64_t room = end_ - position_;
-    Box box{.type = type, .offset = position_, .headerSize = 8, .size = size32};
+    Box box{.type = type, .headerSize = 8, .offset = position_, .size = size32};
     if (size32 == 1) {
       std::array<std::uint8_t, 8> size64;
       if (room < 16 || !bytes_->readWithin(position_ + 8, size64)) return std::nullopt;

@@ -44,10 +44,10 @@ struct Header {
 template <typename Bytes>
 bool readHeader(const Bytes& bytes, const Box& box, Header& header) {
   BasicFields<Bytes> fields(bytes, box);
-  const std::optional<FullBoxHeader> full = FullBoxHeader::read(fields);
-  const std::optional<std::uint32_t> trackId = fields.u32();
-  if (!full || !trackId) return false;
-  header = {.flags = full->flags, .trackId = *trackId};
+  const std::optional<std::uint64_t> start = fields.u64();  // version and flags, then the track ID
+  if (!start) return false;
+  header = {.flags = static_cast<std::uint32_t>(*start >> 32) & 0xFFFFFF,
+            .trackId = static_cast<std::uint32_t>(*start)};
   if ((header.flags & kOptionalHeaderFields) == 0) return true;
   if ((header.flags & kBaseDataOffsetPresent) != 0) header.baseDataOffset = fields.u64().value_or(0);
   if ((header.flags & kDescriptionIndexPresent) != 0) header.descriptionIndex = fields.u32().value_or(0);
@@ -89,7 +89,8 @@ void readContents(const Bytes& bytes, const Box& trackFragment, Contents& conten
     contents.hasRuns = true;
     if (!contents.claimsSamples) {
       BasicFields<Bytes> fields(bytes, *child);
-      contents.claimsSamples = fields.skip(4) && fields.u32().value_or(0) > 0;  // after version and flags
+      // Version and flags, then the sample count.
+      contents.claimsSamples = static_cast<std::uint32_t>(fields.u64().value_or(0)) > 0;
     }
   }
 }
@@ -178,7 +179,10 @@ void FragmentIndex::indexTrackFragments(const Bytes& bytes, const Box& movieFrag
   // the last one before it that has runs ended, whatever its track; at the
   // `moof` when there is none. That end is worked out only when needed.
   std::optional<std::uint64_t> implicitBase = movieFragment.offset;
-  std::optional<PlacedFragment> lastWithRuns;
+  // A plain flag beside it, not an optional: GCC cannot follow an optional
+  // of this size through the loop and warns of a read before it is set.
+  PlacedFragment lastWithRuns;
+  bool hasLastWithRuns = false;
   Contents contents;
   BasicChildBoxes<Bytes> children(bytes, movieFragment);
   while (const std::optional<Box> box = children.next()) {
@@ -191,20 +195,21 @@ void FragmentIndex::indexTrackFragments(const Bytes& bytes, const Box& movieFrag
     } else if (contents.hasHeader && (header.flags & kDefaultBaseIsMoof) != 0) {
       base = movieFragment.offset;
     } else if (contents.hasHeader) {
-      if (lastWithRuns) implicitBase = FragmentRuns(*file_, withDefaults(defaults_, *lastWithRuns)).dataEnd();
-      lastWithRuns.reset();
+      if (hasLastWithRuns) implicitBase = FragmentRuns(*file_, withDefaults(defaults_, lastWithRuns)).dataEnd();
+      hasLastWithRuns = false;
       base = implicitBase;
     }
     if (!contents.hasRuns) continue;
     if (!base) {
       // Runs whose data cannot be placed; nor can the data of whatever follows.
       implicitBase.reset();
-      lastWithRuns.reset();
+      hasLastWithRuns = false;
       continue;
     }
-    lastWithRuns = PlacedFragment{header, *base, *box};
+    lastWithRuns = {header, *base, *box};
+    hasLastWithRuns = true;
     if (!contents.claimsSamples) continue;
-    if (Chain* chain = chainOf(header.trackId)) add(*chain, withDefaults(defaults_, *lastWithRuns));
+    if (Chain* chain = chainOf(header.trackId)) add(*chain, withDefaults(defaults_, lastWithRuns));
   }
 }
 
