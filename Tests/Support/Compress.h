@@ -33,7 +33,7 @@ inline Bytes deflateZeros(std::uint64_t mebibytes) {
     stream.next_out = out.data();
     stream.avail_out = uInt(out.size());
     deflate(&stream, flush);
-    out.resize(out.size() - stream.avail_out);
+    out.erase(out.end() - stream.avail_out, out.end());  // shrinks only, unlike a resize
     return out;
   };
   Bytes stream1 = step(Z_FULL_FLUSH);
