@@ -20,8 +20,8 @@ struct FragmentDefaults {
   std::uint32_t sampleSize = 0;
 };
 
-// A movie fragment up to this size is read in one go and its boxes walked in
-// memory; a larger one, which no writer makes, is walked in the file.
+// A movie fragment up to this size, as most are, is read in one go and its
+// boxes walked in memory; a larger one is walked in the file.
 inline constexpr std::uint64_t kMovieFragmentInMemory = 256 * 1024;
 
 // One track fragment (`traf`) of a movie fragment, with where its data starts
@@ -94,7 +94,7 @@ class FragmentIndex {
   // In file order. A deque grows without copying, so a large index never
   // needs twice its memory on the way.
   std::deque<TrackFragment> fragments_;
-  std::vector<std::uint8_t> movieFragmentBytes_;
+  std::vector<std::uint8_t> movieFragmentBytes_;  // the one being walked; reused for the next
 };
 
 // The runs (`trun`) of one track fragment. A run whose data would start
