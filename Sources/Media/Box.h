@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <algorithm>
-#include <array>
 #include <cstdint>
 #include <optional>
 
-#include "BigEndian.h"
 #include "BigEndian.h"
 #include "ByteReader.h"
 #include "FourCC.h"

@@ -22,7 +22,6 @@ void forEachEntryBox(const ByteReader& reader, const Box& list, Visit visit) {
   }
 }
 
-
 }  // namespace
 
 SampleDescriptions::SampleDescriptions(const ByteReader& reader,

@@ -100,11 +100,6 @@ std::optional<SampleRun> SampleTable::next(const ByteReader& reader) {
   return std::nullopt;
 }
 
-}  // namespace ostrel::media
-
-
-namespace ostrel::media {
-
 std::uint64_t SampleTable::skipChunksLikeTheLast(const ByteReader& reader) {
   if (!chunkRun_) return 0;
   // They end where the next entry that follows this one starts.
