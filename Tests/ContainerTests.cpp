@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Media/ByteReader.h"
-#include "Media/ByteWindow.h"
+#include "Media/ByteView.h"
 #include "Media/Fields.h"
 #include "Support/BoxWriter.h"
 #include "Support/Samples.h"
@@ -59,13 +59,13 @@ TEST(BoxSizes, ZeroWordInsideContainerEndsItsList) {
 TEST(BoxSizes, WalkInMemoryKeepsToTheWindow) {
   // Bytes 100 to 124 of a source: a box that claims 1000 bytes, then fields.
   const Bytes bytes = cat({u32(1000), text("abcd"), u32(7), u32(8), u32(9), u32(10)});
-  const media::ByteWindow window(100, bytes);
+  const media::ByteView window(100, bytes);
   std::array<std::uint8_t, 4> out;
   EXPECT_FALSE(window.read(99, out));
   EXPECT_TRUE(window.read(120, out));
   EXPECT_FALSE(window.read(121, out));
 
-  media::BasicChildBoxes<media::ByteWindow> children(window, 100, 2000);
+  media::BasicChildBoxes<media::ByteView> children(window, 100, 2000);
   const std::optional<media::Box> clipped = children.next();
   ASSERT_TRUE(clipped);
   EXPECT_EQ(clipped->size, 24u);
@@ -73,8 +73,8 @@ TEST(BoxSizes, WalkInMemoryKeepsToTheWindow) {
 
   // A range that starts outside the window holds no fields; one that runs
   // past its end stops there.
-  EXPECT_FALSE(media::BasicFields<media::ByteWindow>(window, 96, 110).u32());
-  media::BasicFields<media::ByteWindow> tail(window, 116, 200);
+  EXPECT_FALSE(media::BasicFields<media::ByteView>(window, 96, 110).u32());
+  media::BasicFields<media::ByteView> tail(window, 116, 200);
   EXPECT_EQ(tail.u32(), 9u);
   EXPECT_EQ(tail.u32(), 10u);
   EXPECT_FALSE(tail.u8());

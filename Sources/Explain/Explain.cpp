@@ -68,22 +68,19 @@ class Watcher final : public ScanObserver {
  public:
   Watcher(const media::Asset& asset, Explanation& explanation) : asset_(asset), out_(explanation) {}
 
-  void track(const media::Track& track, const media::TrackReader* reader) override {
-    reader_ = reader;
-    trackNumber_ = track.position + 1;
-    listing_ = out_.tracks.size() < Explanation::kListedTracks;
-    if (!listing_) {
+  void track(const media::Track& track, const media::SampleDescriptions* descriptions) override {
+    if (out_.tracks.size() >= Explanation::kListedTracks) {
       ++out_.unlistedTracks;
-      if (reader != nullptr) ++out_.unlistedTimecodeTracks;
+      if (descriptions != nullptr) ++out_.unlistedTimecodeTracks;
       return;
     }
     Explanation::Track facts{.number = track.position + 1,
                              .id = track.id,
                              .handler = fourCCText(track.mediaType),
-                             .timecode = reader != nullptr};
-    if (reader != nullptr) {
+                             .timecode = descriptions != nullptr};
+    if (descriptions != nullptr) {
       std::uint32_t index = 0;
-      for (const media::SampleDescriptions::Description& description : reader->descriptions().all()) {
+      for (const media::SampleDescriptions::Description& description : descriptions->all()) {
         if (++index > Explanation::kListedSamples) break;
         Explanation::Description listed{.index = index, .format = fourCCText(description.format)};
         if (timecodePayloadWidth(description.format) != 0) {
@@ -95,28 +92,29 @@ class Watcher final : public ScanObserver {
     out_.tracks.push_back(std::move(facts));
   }
 
-  void passedOver(const media::PassedOver& samples) override {
-    list({.format = samples.format != 0 ? fourCCText(samples.format) : "",
-          .descriptionIndex = samples.descriptionIndex,
-          .offset = samples.offset,
-          .size = samples.size,
-          .count = samples.count,
-          .why = reason(samples)});
+  void passedOver(std::size_t position, const media::SampleDescriptions& descriptions,
+                  const media::PassedOver& samples) override {
+    list(position, {.format = samples.format != 0 ? fourCCText(samples.format) : "",
+                    .descriptionIndex = samples.descriptionIndex,
+                    .offset = samples.offset,
+                    .size = samples.size,
+                    .count = samples.count,
+                    .why = reason(descriptions, samples)});
   }
 
-  void tried(const media::Sample& sample, std::optional<StartFrame> frame) override {
+  void tried(std::size_t position, const media::SampleDescriptions& descriptions, const media::Sample& sample,
+             std::optional<StartFrame> frame) override {
     if (!frame) {
-      list({.format = fourCCText(sample.format),
-            .descriptionIndex = sample.descriptionIndex,
-            .offset = sample.offset,
-            .size = sample.size,
-            .count = 1,
-            .why = "a frame number of 2^32 or more, which 32 bits cannot hold"});
+      list(position, {.format = fourCCText(sample.format),
+                      .descriptionIndex = sample.descriptionIndex,
+                      .offset = sample.offset,
+                      .size = sample.size,
+                      .count = 1,
+                      .why = "a frame number of 2^32 or more, which 32 bits cannot hold"});
       return;
     }
-    Explanation::Answer answer{.frame = *frame, .track = trackNumber_, .offset = sample.offset};
-    if (const media::SampleDescriptions::Description* description =
-            reader_->descriptions().find(sample.descriptionIndex)) {
+    Explanation::Answer answer{.frame = *frame, .track = position + 1, .offset = sample.offset};
+    if (const media::SampleDescriptions::Description* description = descriptions.find(sample.descriptionIndex)) {
       answer.description = TimecodeDescription::read(asset_.movieReader(), description->box);
     }
     if (answer.description) {
@@ -131,19 +129,18 @@ class Watcher final : public ScanObserver {
     } else {
       answer.warnings.push_back("the sample's description is too short to say its rate: no timecode to show");
     }
-    out_.answer = answer;
+    if (!out_.answer || answer.track < out_.answer->track) out_.answer = answer;
   }
 
   void gaveUp() override { out_.gaveUp = true; }
 
  private:
-  std::string reason(const media::PassedOver& samples) const {
+  std::string reason(const media::SampleDescriptions& descriptions, const media::PassedOver& samples) const {
     using media::PassOverReason;
     switch (samples.reason) {
       case PassOverReason::NoDescription:
         return "no sample description " + std::to_string(samples.descriptionIndex);
       case PassOverReason::InAnotherFile: {
-        const media::SampleDescriptions& descriptions = reader_->descriptions();
         const media::SampleDescriptions::Description* description = descriptions.find(samples.descriptionIndex);
         const media::SampleDescriptions::DataReference* reference =
             description ? descriptions.findDataReference(description->dataReferenceIndex) : nullptr;
@@ -162,9 +159,10 @@ class Watcher final : public ScanObserver {
     return "";
   }
 
-  void list(Explanation::Samples samples) {
-    if (!listing_) return;
-    Explanation::Track& track = out_.tracks.back();
+  void list(std::size_t position, Explanation::Samples samples) {
+    // Every track is met in list order, so a listed track sits at its position.
+    if (position >= out_.tracks.size()) return;
+    Explanation::Track& track = out_.tracks[position];
     if (track.samples.size() < Explanation::kListedSamples) {
       track.samples.push_back(std::move(samples));
     } else {
@@ -174,9 +172,6 @@ class Watcher final : public ScanObserver {
 
   const media::Asset& asset_;
   Explanation& out_;
-  const media::TrackReader* reader_ = nullptr;
-  std::uint64_t trackNumber_ = 0;
-  bool listing_ = true;
 };
 
 }  // namespace

@@ -40,7 +40,8 @@ std::uint64_t clippedEnd(const Bytes& bytes, std::uint64_t begin, std::uint64_t 
 // QuickTime writes such terminators. Every box takes at least 8 bytes of real
 // header, so a walk costs no more steps than the headers really there.
 //
-// Bytes is a ByteReader, or a ByteWindow of bytes already in memory.
+// Bytes is a ByteReader, or a ByteView such as a window of bytes already in
+// memory.
 template <typename Bytes>
 class BasicChildBoxes {
  public:

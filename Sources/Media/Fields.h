@@ -12,7 +12,7 @@ namespace ostrel::media {
 // Reads the fields of one box, or of one entry of a table, in order. A read
 // that would pass the end fails, and so does every read after it, so a parser
 // cannot stray into the next box whatever its arithmetic. Bytes is a
-// ByteReader, or a ByteWindow of bytes already in memory.
+// ByteReader, or a ByteView such as a window of bytes already in memory.
 template <typename Bytes>
 class BasicFields {
  public:

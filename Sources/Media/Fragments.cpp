@@ -1,11 +1,9 @@
 #include "Fragments.h"
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 #include <utility>
 
-#include "ByteWindow.h"
 #include "Fields.h"
 
 namespace ostrel::media {
@@ -29,21 +27,17 @@ constexpr std::uint32_t kSampleDurationPresent = 0x000100;
 constexpr std::uint32_t kSampleSizePresent = 0x000200;
 constexpr std::uint32_t kPerSampleFields = 0x000F00;
 
-// tfhd: what a track fragment's header says. Optional fields follow the track
-// ID in flag order, and the flags say which are there; a header too short for
-// the fields its flags name is no header.
-struct Header {
-  std::uint32_t flags = 0;
-  std::uint32_t trackId = 0;
-  std::uint64_t baseDataOffset = 0;
-  std::uint32_t descriptionIndex = 0;
-  std::uint32_t sampleSize = 0;
-};
+// How many of the four per-sample fields of a run the flags name; a table,
+// since a target without a popcount instruction would call a function.
+constexpr unsigned fieldsIn(std::uint32_t fourFlags) {
+  constexpr unsigned kFields[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+  return kFields[fourFlags & 0xF];
+}
 
-// Fills `header`; false when the box holds none.
-template <typename Bytes>
-bool readHeader(const Bytes& bytes, const Box& box, Header& header) {
-  BasicFields<Bytes> fields(bytes, box);
+// Fills `header`; false when the box holds none. A header too short for the
+// fields its flags name is no header.
+bool readHeader(const ByteView& bytes, const Box& box, TrackFragmentHeader& header) {
+  BasicFields<ByteView> fields(bytes, box);
   const std::optional<std::uint64_t> start = fields.u64();  // version and flags, then the track ID
   if (!start) return false;
   header = {.flags = static_cast<std::uint32_t>(*start >> 32) & 0xFFFFFF,
@@ -66,55 +60,28 @@ std::optional<std::uint64_t> offsetFrom(std::uint64_t base, std::int32_t offset)
                                                                        : std::nullopt;
 }
 
-// What one walk over a track fragment's children finds.
+// What a walk over a track fragment's children finds: it stops once it has
+// met the first of each.
 struct Contents {
   bool hasHeader = false;  // the first tfhd is whole
-  Header header;
-  bool hasRuns = false;
-  bool claimsSamples = false;  // some run claims at least one sample
+  TrackFragmentHeader header;
+  std::optional<std::uint64_t> runsBegin;  // where the first run starts
 };
 
-template <typename Bytes>
-void readContents(const Bytes& bytes, const Box& trackFragment, Contents& contents) {
-  // The header is left as it was until one is read.
-  contents.hasHeader = contents.hasRuns = contents.claimsSamples = false;
+Contents readContents(const ByteView& bytes, const Box& trackFragment) {
+  Contents contents;
   bool headerSeen = false;
-  BasicChildBoxes<Bytes> children(bytes, trackFragment);
-  while (const std::optional<Box> child = children.next()) {
+  BasicChildBoxes<ByteView> children(bytes, trackFragment);
+  while (!(headerSeen && contents.runsBegin)) {
+    const std::optional<Box> child = children.next();
+    if (!child) break;
     if (child->type == fourCC("tfhd") && !headerSeen) {
       headerSeen = true;
       contents.hasHeader = readHeader(bytes, *child, contents.header);
     }
-    if (child->type != fourCC("trun")) continue;
-    contents.hasRuns = true;
-    if (!contents.claimsSamples) {
-      BasicFields<Bytes> fields(bytes, *child);
-      // Version and flags, then the sample count.
-      contents.claimsSamples = static_cast<std::uint32_t>(fields.u64().value_or(0)) > 0;
-    }
+    if (child->type == fourCC("trun") && !contents.runsBegin) contents.runsBegin = child->offset;
   }
-}
-
-// A track fragment that has runs, and where their data starts.
-struct PlacedFragment {
-  Header header;
-  std::uint64_t base = 0;
-  Box box;
-};
-
-// The fragment with its track's defaults for what its header leaves out;
-// looked up only for fragments that are kept or measured.
-TrackFragment withDefaults(const FragmentDefaultsTable& defaultsTable, const PlacedFragment& placed) {
-  const Header& header = placed.header;
-  const bool complete = (header.flags & kDescriptionIndexPresent) != 0 && (header.flags & kDefaultSizePresent) != 0;
-  const FragmentDefaults defaults = complete ? FragmentDefaults{} : defaultsTable.find(header.trackId);
-  return {.trackId = header.trackId,
-          .descriptionIndex =
-              (header.flags & kDescriptionIndexPresent) != 0 ? header.descriptionIndex : defaults.descriptionIndex,
-          .defaultSize = (header.flags & kDefaultSizePresent) != 0 ? header.sampleSize : defaults.sampleSize,
-          .base = placed.base,
-          .childrenBegin = placed.box.payload(),
-          .childrenEnd = placed.box.end()};
+  return contents;
 }
 
 }  // namespace
@@ -145,99 +112,84 @@ FragmentDefaults FragmentDefaultsTable::find(std::uint32_t trackId) const {
   return found != byTrack_.end() && found->first == trackId ? found->second : FragmentDefaults{};
 }
 
-FragmentIndex::FragmentIndex(const ByteReader& file, std::uint64_t firstFragment,
-                             FragmentDefaultsTable defaults, std::span<const std::uint32_t> chosen)
+MovieFragments::MovieFragments(const ByteReader& file, std::uint64_t firstFragment, FragmentDefaultsTable defaults)
     : file_(&file),
+      defaults_(std::move(defaults)),
       // Media data between fragments is passed over by its header.
       topLevel_(file, firstFragment, file.size(), ChildBoxes::Level::Top),
-      defaults_(std::move(defaults)) {
-  for (const std::uint32_t trackId : chosen) chains_.push_back({.trackId = trackId});
+      bytes_(file) {}
+
+FragmentDefaults MovieFragments::resolve(const TrackFragment& fragment) {
+  const TrackFragmentHeader& header = fragment.header;
+  const bool hasIndex = (header.flags & kDescriptionIndexPresent) != 0;
+  const bool hasSize = (header.flags & kDefaultSizePresent) != 0;
+  // Looked up only where the header leaves something out, and most track
+  // fragments are of the track before them.
+  if (hasIndex && hasSize) return {.descriptionIndex = header.descriptionIndex, .sampleSize = header.sampleSize};
+  if (!lastLookedUp_ || lastLookedUp_->first != header.trackId) {
+    lastLookedUp_.emplace(header.trackId, defaults_.find(header.trackId));
+  }
+  const FragmentDefaults defaults = lastLookedUp_->second;
+  return {.descriptionIndex = hasIndex ? header.descriptionIndex : defaults.descriptionIndex,
+          .sampleSize = hasSize ? header.sampleSize : defaults.sampleSize};
 }
 
-bool FragmentIndex::indexNextMovieFragment() {
-  std::optional<Box> movieFragment;
-  while (!movieFragment) {
+bool MovieFragments::nextMovieFragment() {
+  for (;;) {
     const std::optional<Box> box = topLevel_.next();
     if (!box) return false;
-    if (box->type == fourCC("moof")) movieFragment = box;
-  }
-  if (movieFragment->payloadSize() < 8) return true;  // no room for a track fragment
-  if (movieFragment->size <= kMovieFragmentInMemory) {
-    movieFragmentBytes_.resize(movieFragment->size);
-    if (file_->read(movieFragment->offset, movieFragmentBytes_)) {
-      indexTrackFragments(ByteWindow(movieFragment->offset, movieFragmentBytes_), *movieFragment);
-      return true;
+    if (box->type != fourCC("moof")) continue;
+    if (box->payloadSize() < 8) continue;  // no room for a track fragment
+    movieFragment_ = box;
+    bytes_ = ByteView(*file_);
+    if (box->size <= kMovieFragmentInMemory) {
+      movieFragmentBytes_.resize(box->size);
+      if (file_->read(box->offset, movieFragmentBytes_)) bytes_ = ByteView(box->offset, movieFragmentBytes_);
     }
+    trackFragments_ = BasicChildBoxes<ByteView>(bytes_, *box);
+    implicitBase_ = box->offset;
+    lastWithRuns_.reset();
+    return true;
   }
-  indexTrackFragments(*file_, *movieFragment);
-  return true;
 }
 
-template <typename Bytes>
-void FragmentIndex::indexTrackFragments(const Bytes& bytes, const Box& movieFragment) {
-  // A track fragment that names no base of its own starts where the data of
-  // the last one before it that has runs ended, whatever its track; at the
-  // `moof` when there is none. That end is worked out only when needed.
-  std::optional<std::uint64_t> implicitBase = movieFragment.offset;
-  // A plain flag beside it, not an optional: GCC cannot follow an optional
-  // of this size through the loop and warns of a read before it is set.
-  PlacedFragment lastWithRuns;
-  bool hasLastWithRuns = false;
-  Contents contents;
-  BasicChildBoxes<Bytes> children(bytes, movieFragment);
-  while (const std::optional<Box> box = children.next()) {
+std::optional<TrackFragment> MovieFragments::next() {
+  for (;;) {
+    const std::optional<Box> box = trackFragments_.next();
+    if (!box) {
+      if (!nextMovieFragment()) return std::nullopt;
+      continue;
+    }
     if (box->type != fourCC("traf")) continue;
-    readContents(bytes, *box, contents);
-    const Header& header = contents.header;
+    const Contents contents = readContents(bytes_, *box);
+    const TrackFragmentHeader& header = contents.header;
     std::optional<std::uint64_t> base;
     if (contents.hasHeader && (header.flags & kBaseDataOffsetPresent) != 0) {
       base = header.baseDataOffset;
     } else if (contents.hasHeader && (header.flags & kDefaultBaseIsMoof) != 0) {
-      base = movieFragment.offset;
+      base = movieFragment_->offset;
     } else if (contents.hasHeader) {
-      if (hasLastWithRuns) implicitBase = FragmentRuns(*file_, withDefaults(defaults_, lastWithRuns)).dataEnd();
-      hasLastWithRuns = false;
-      base = implicitBase;
+      if (lastWithRuns_ && !lastDataEnd_) lastDataEnd_ = FragmentRuns(bytes_, *lastWithRuns_, resolve(*lastWithRuns_)).dataEnd();
+      if (lastWithRuns_) implicitBase_ = *lastDataEnd_;
+      lastWithRuns_.reset();
+      base = implicitBase_;
     }
-    if (!contents.hasRuns) continue;
+    if (!contents.runsBegin) continue;
     if (!base) {
       // Runs whose data cannot be placed; nor can the data of whatever follows.
-      implicitBase.reset();
-      hasLastWithRuns = false;
+      implicitBase_.reset();
+      lastWithRuns_.reset();
       continue;
     }
-    lastWithRuns = {header, *base, *box};
-    hasLastWithRuns = true;
-    if (!contents.claimsSamples) continue;
-    if (Chain* chain = chainOf(header.trackId)) add(*chain, withDefaults(defaults_, lastWithRuns));
+    lastWithRuns_ = TrackFragment{.header = header, .base = *base, .box = *box, .runsBegin = *contents.runsBegin};
+    lastDataEnd_.reset();
+    return lastWithRuns_;
   }
 }
 
-FragmentIndex::Chain* FragmentIndex::chainOf(std::uint32_t trackId) {
-  const auto chain = std::lower_bound(chains_.begin(), chains_.end(), trackId,
-                                      [](const Chain& c, std::uint32_t id) { return c.trackId < id; });
-  return chain != chains_.end() && chain->trackId == trackId ? &*chain : nullptr;
-}
+void MovieFragments::dataOfLastEndsAt(std::optional<std::uint64_t> end) { lastDataEnd_ = end; }
 
-void FragmentIndex::add(Chain& chain, const TrackFragment& fragment) {
-  const std::size_t index = fragments_.size();
-  fragments_.push_back(fragment);
-  if (chain.last) fragments_[*chain.last].nextOfTrack = index;
-  if (!chain.first) chain.first = index;
-  chain.last = index;
-}
-
-std::optional<std::size_t> FragmentIndex::next(std::uint32_t trackId, std::optional<std::size_t> previous) {
-  const Chain* chain = chainOf(trackId);
-  if (chain == nullptr) return std::nullopt;
-  for (;;) {
-    const std::optional<std::size_t> found = previous ? fragments_[*previous].nextOfTrack : chain->first;
-    if (found || complete_) return found;
-    complete_ = !indexNextMovieFragment();
-  }
-}
-
-std::optional<std::uint64_t> FragmentIndex::findFirst(const ByteReader& file, std::uint64_t from) {
+std::optional<std::uint64_t> MovieFragments::findFirst(const ByteReader& file, std::uint64_t from) {
   ChildBoxes topLevel(file, from, file.size(), ChildBoxes::Level::Top);
   while (const std::optional<Box> box = topLevel.next()) {
     if (box->type == fourCC("moof")) return box->offset;
@@ -245,17 +197,17 @@ std::optional<std::uint64_t> FragmentIndex::findFirst(const ByteReader& file, st
   return std::nullopt;
 }
 
-FragmentRuns::FragmentRuns(const ByteReader& file, const TrackFragment& fragment)
-    : file_(&file),
-      children_(file, fragment.childrenBegin, fragment.childrenEnd),
+FragmentRuns::FragmentRuns(const ByteView& bytes, const TrackFragment& fragment, FragmentDefaults defaults)
+    : bytes_(&bytes),
+      // Nothing before the first run is a run.
+      children_(bytes, fragment.runsBegin, fragment.box.end()),
       base_(fragment.base),
-      descriptionIndex_(fragment.descriptionIndex),
-      defaultSize_(fragment.defaultSize) {}
+      defaults_(defaults) {}
 
 std::optional<std::uint64_t> FragmentRuns::implicitStart() const {
   if (previousUnknown_) return std::nullopt;
   if (!previous_) return base_;
-  return previous_->dataEnd(*file_);
+  return previous_->dataEnd(*bytes_);
 }
 
 std::optional<SampleRun> FragmentRuns::next() {
@@ -263,10 +215,10 @@ std::optional<SampleRun> FragmentRuns::next() {
     if (box->type != fourCC("trun")) continue;
     // trun: full box header, sample count, the optional data offset and first
     // sample flags, then one record of the per-sample fields for each sample.
-    Fields fields(*file_, *box);
-    const std::optional<FullBoxHeader> header = FullBoxHeader::read(fields);
-    const std::optional<std::uint32_t> claimed = fields.u32();
-    const std::uint32_t flags = header ? header->flags : 0;
+    BasicFields<ByteView> fields(*bytes_, *box);
+    const std::optional<std::uint64_t> opening = fields.u64();  // version and flags, then the count
+    const std::uint32_t flags = opening ? static_cast<std::uint32_t>(*opening >> 32) & 0xFFFFFF : 0;
+    const std::uint32_t claimed = static_cast<std::uint32_t>(opening.value_or(0));
     std::optional<std::uint64_t> start = implicitStart();
     if ((flags & kDataOffsetPresent) != 0) {
       const std::optional<std::uint32_t> stored = fields.u32();
@@ -279,12 +231,12 @@ std::optional<SampleRun> FragmentRuns::next() {
       continue;
     }
 
-    SampleRun run{.descriptionIndex = descriptionIndex_,
+    SampleRun run{.descriptionIndex = defaults_.descriptionIndex,
                   .dataOffset = *start,
-                  .count = *claimed,
-                  .sizes = SampleSizes::all(defaultSize_)};
-    const std::uint64_t recordSize = 4u * static_cast<unsigned>(std::popcount(flags & kPerSampleFields));
-    if (recordSize > 0) run.count = std::min<std::uint64_t>(*claimed, fields.remaining() / recordSize);
+                  .count = claimed,
+                  .sizes = SampleSizes::all(defaults_.sampleSize)};
+    const std::uint64_t recordSize = 4u * fieldsIn((flags & kPerSampleFields) >> 8);
+    if (recordSize > 0) run.count = std::min<std::uint64_t>(claimed, fields.remaining() / recordSize);
     if ((flags & kSampleSizePresent) != 0) {
       const std::uint64_t sizeField = (flags & kSampleDurationPresent) != 0 ? 4 : 0;
       run.sizes = SampleSizes::table(fields.position() + sizeField, 32, recordSize);

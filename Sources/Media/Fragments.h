@@ -1,15 +1,13 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <utility>
 #include <optional>
-#include <span>
+#include <utility>
 #include <vector>
 
 #include "Box.h"
 #include "ByteReader.h"
+#include "ByteView.h"
 #include "SampleRun.h"
 
 namespace ostrel::media {
@@ -18,24 +16,6 @@ namespace ostrel::media {
 struct FragmentDefaults {
   std::uint32_t descriptionIndex = 0;
   std::uint32_t sampleSize = 0;
-};
-
-// A movie fragment up to this size, as most are, is read in one go and its
-// boxes walked in memory; a larger one is walked in the file.
-inline constexpr std::uint64_t kMovieFragmentInMemory = 256 * 1024;
-
-// One track fragment (`traf`) of a movie fragment, with where its data starts
-// and the defaults its runs use, worked out once.
-struct TrackFragment {
-  std::uint32_t trackId = 0;
-  std::uint32_t descriptionIndex = 0;
-  std::uint32_t defaultSize = 0;
-  std::uint64_t base = 0;
-  // The bytes of the `traf` box's children.
-  std::uint64_t childrenBegin = 0;
-  std::uint64_t childrenEnd = 0;
-  // The same track's next fragment in the index, if any.
-  std::optional<std::size_t> nextOfTrack;
 };
 
 // A track's fragment defaults for each track ID, from `mvex`: the first
@@ -51,50 +31,75 @@ class FragmentDefaultsTable {
   std::vector<std::pair<std::uint32_t, FragmentDefaults>> byTrack_;  // by ID
 };
 
-// The track fragments of the chosen tracks in the movie fragments (`moof`)
-// after the movie box, in file order. The file's top-level boxes are walked
-// once, one movie fragment at a time and only as far as a reader asks, so
-// that a movie whose answer is in its first fragment reads no further. Every
-// track fragment on the way is read, to know where the data of the next one
-// starts, but only the chosen tracks' that claim samples are kept: memory
-// follows the fragments of those tracks really in the file.
-class FragmentIndex {
- public:
-  // `chosen` holds the track IDs to keep, sorted.
-  FragmentIndex(const ByteReader& file, std::uint64_t firstFragment, FragmentDefaultsTable defaults,
-                std::span<const std::uint32_t> chosen);
+// A movie fragment up to this size, as most are, is read in one go and its
+// boxes walked in memory; a larger one is walked in the file.
+inline constexpr std::uint64_t kMovieFragmentInMemory = 256 * 1024;
 
-  // The track's fragment after `previous`, or its first when there is none;
-  // nothing when the track has no more.
-  std::optional<std::size_t> next(std::uint32_t trackId, std::optional<std::size_t> previous);
-  const TrackFragment& at(std::size_t index) const { return fragments_[index]; }
+// tfhd: what a track fragment's header says. Optional fields follow the track
+// ID in flag order, and the flags say which are there.
+struct TrackFragmentHeader {
+  std::uint32_t flags = 0;
+  std::uint32_t trackId = 0;
+  std::uint64_t baseDataOffset = 0;
+  std::uint32_t descriptionIndex = 0;
+  std::uint32_t sampleSize = 0;
+};
+
+// One track fragment (`traf`) of a movie fragment, with where its data starts.
+struct TrackFragment {
+  TrackFragmentHeader header;
+  std::uint64_t base = 0;
+  Box box;
+  std::uint64_t runsBegin = 0;  // where its first run starts, inside the box
+
+  std::uint32_t trackId() const { return header.trackId; }
+};
+
+// The track fragments of the movie fragments (`moof`) after the movie box, in
+// file order. The file's top-level boxes are walked once, a movie fragment
+// at a time and only as far as the caller asks, so that a movie whose answer
+// is in its first fragment reads no further and every byte of fragment
+// metadata is read once, however many tracks are served. Only the current
+// movie fragment is held: memory does not follow their number.
+class MovieFragments {
+ public:
+  MovieFragments(const ByteReader& file, std::uint64_t firstFragment, FragmentDefaultsTable defaults);
+
+  // The next track fragment that has runs and whose data can be placed;
+  // nothing after the last.
+  std::optional<TrackFragment> next();
+
+  // The bytes of the movie fragment the last track fragment is in; they stay
+  // valid until the next call of next().
+  const ByteView& bytes() const { return bytes_; }
+  // The fragment's description index and sample size: its header's, or its
+  // track's defaults where the header says nothing.
+  FragmentDefaults resolve(const TrackFragment& fragment);
+  // Says where the data of the track fragment next() gave last ends, found
+  // by reading all its runs, so that the walk need not read them again.
+  void dataOfLastEndsAt(std::optional<std::uint64_t> end);
 
   // Where the first movie fragment after `from` starts, if there is one.
   static std::optional<std::uint64_t> findFirst(const ByteReader& file, std::uint64_t from);
 
  private:
-  // Indexes the next movie fragment; false when there is none.
-  bool indexNextMovieFragment();
-  template <typename Bytes>
-  void indexTrackFragments(const Bytes& bytes, const Box& movieFragment);
-
-  struct Chain {
-    std::uint32_t trackId = 0;
-    std::optional<std::size_t> first, last;
-  };
-  // The chosen track's chain; none for a track that was not chosen.
-  Chain* chainOf(std::uint32_t trackId);
-  void add(Chain& chain, const TrackFragment& fragment);
+  // Makes the next movie fragment current; false when there is none.
+  bool nextMovieFragment();
 
   const ByteReader* file_;
-  ChildBoxes topLevel_;
-  bool complete_ = false;
   FragmentDefaultsTable defaults_;
-  std::vector<Chain> chains_;  // one for each chosen track, by ID
-  // In file order. A deque grows without copying, so a large index never
-  // needs twice its memory on the way.
-  std::deque<TrackFragment> fragments_;
-  std::vector<std::uint8_t> movieFragmentBytes_;  // the one being walked; reused for the next
+  ChildBoxes topLevel_;
+  std::vector<std::uint8_t> movieFragmentBytes_;  // the current one when read whole; reused for the next
+  ByteView bytes_;
+  std::optional<Box> movieFragment_;
+  BasicChildBoxes<ByteView> trackFragments_;
+  // A track fragment that names no base of its own starts where the data of
+  // the last one before it that has runs ended, whatever its track; at the
+  // `moof` when there is none. That end is worked out only when needed.
+  std::optional<std::uint64_t> implicitBase_;
+  std::optional<TrackFragment> lastWithRuns_;
+  std::optional<std::optional<std::uint64_t>> lastDataEnd_;  // of lastWithRuns_, once known
+  std::optional<std::pair<std::uint32_t, FragmentDefaults>> lastLookedUp_;  // a track's defaults
 };
 
 // The runs (`trun`) of one track fragment. A run whose data would start
@@ -102,7 +107,8 @@ class FragmentIndex {
 // starts where such a run would have ended.
 class FragmentRuns {
  public:
-  FragmentRuns(const ByteReader& file, const TrackFragment& fragment);
+  // `bytes` hold the track fragment and outlive the runs.
+  FragmentRuns(const ByteView& bytes, const TrackFragment& fragment, FragmentDefaults defaults);
 
   std::optional<SampleRun> next();
 
@@ -114,11 +120,10 @@ class FragmentRuns {
   // else where the previous run's data ended.
   std::optional<std::uint64_t> implicitStart() const;
 
-  const ByteReader* file_;
-  ChildBoxes children_;
+  const ByteView* bytes_;
+  BasicChildBoxes<ByteView> children_;
   std::uint64_t base_;
-  std::uint32_t descriptionIndex_;
-  std::uint32_t defaultSize_;
+  FragmentDefaults defaults_;
   std::optional<SampleRun> previous_;
   bool previousUnknown_ = false;  // the previous run gave nothing
 };

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "ByteReader.h"
+#include "ByteView.h"
 
 namespace ostrel::media {
 
@@ -24,7 +24,7 @@ struct SampleSizes {
 
   // The size of the run's sample `index`, nothing when the table is cut short.
   // Tables are clipped to their boxes, so entry positions cannot overflow.
-  std::optional<std::uint32_t> at(const ByteReader& reader, std::uint64_t index) const;
+  std::optional<std::uint32_t> at(const ByteView& bytes, std::uint64_t index) const;
 
   // The same sizes with the first `count` entries behind us.
   SampleSizes from(std::uint64_t count) const {
@@ -43,9 +43,9 @@ struct SampleRun {
   std::uint64_t count = 0;
   SampleSizes sizes;
 
-  // Where the data of the last sample ends; nothing when a size cannot be
-  // read or the sum overflows.
-  std::optional<std::uint64_t> dataEnd(const ByteReader& reader) const;
+  // Where the data of the last sample ends, its sizes read from
+  // `sizeBytes`; nothing when a size cannot be read or the sum overflows.
+  std::optional<std::uint64_t> dataEnd(const ByteView& sizeBytes) const;
 };
 
 }  // namespace ostrel::media

@@ -158,6 +158,62 @@ inline BoundsCase manyTracksOnlyTheLastGood(std::string name, std::uint32_t coun
   return {std::move(name), SparseFile::dense(file), std::to_string(kStoredFrame) + "\n"};
 }
 
+// `tracks` timecode tracks, each with one track fragment in each of
+// `fragments` movie fragments. Every track fragment claims one sample, at an
+// explicit data offset, of a description that is not a timecode format;
+// only the last track's in the last movie fragment names the timecode one.
+inline BoundsCase scatteredTimecodeTrackFragments(std::string name, std::uint32_t tracks, std::uint32_t fragments) {
+  Bytes entries, defaults;
+  for (std::uint32_t id = 1; id <= tracks; ++id) {
+    append(entries, emptyTrack(id, "tmcd", {sampleEntry("tmcd"), sampleEntry("text")}));
+    append(defaults, trex(id, 2, 4));
+  }
+  Bytes file = cat({ftyp(), box("moov", {entries, box("mvex", {defaults})})});
+  Bytes data;
+  for (std::uint32_t id = 1; id <= tracks; ++id) append(data, u32(kStoredFrame));
+  for (std::uint32_t f = 1; f <= fragments; ++f) {
+    appendFragment(
+        file,
+        [&](std::uint64_t moofAt, std::uint64_t dataAt) {
+          Bytes trafs;
+          for (std::uint32_t id = 1; id <= tracks; ++id) {
+            const std::uint32_t description = f == fragments && id == tracks ? 1 : 2;
+            append(trafs, traf({tfhd(kBaseIsMoof | kDescriptionIndex, id, {u32(description)}),
+                                trun(kDataOffset, 1, {u32(dataAt + 4 * (id - 1) - moofAt)})}));
+          }
+          return box("moof", {fullBox("mfhd", 0, 0, {u32(f)}), trafs});
+        },
+        data);
+  }
+  return {std::move(name), SparseFile::dense(file), std::to_string(kStoredFrame) + "\n"};
+}
+
+// About `megabytes` of movie fragments of one timecode track, all of it
+// track fragments of one sample each that name a `text` description. When
+// `goodLast`, the last names the timecode description and holds the frame.
+inline BoundsCase megabytesOfTrackFragments(std::string name, std::uint64_t megabytes, bool goodLast) {
+  constexpr std::uint32_t kPerMovieFragment = 5000;
+  Bytes file = cat({ftyp(), box("moov", {emptyTrack(1, "tmcd", {sampleEntry("tmcd"), sampleEntry("text")}),
+                                         box("mvex", {trex(1, 1, 4)})})});
+  const Bytes textFragment = traf({tfhd(kDescriptionIndex, 1, {u32(2)}), trun(0, 1)});
+  Bytes trafs;
+  for (std::uint32_t i = 0; i < kPerMovieFragment; ++i) append(trafs, textFragment);
+  const Bytes movieFragment = box("moof", {fullBox("mfhd", 0, 0, {u32(1)}), trafs});
+  const std::uint64_t count = (megabytes << 20) / movieFragment.size();
+  file.reserve(file.size() + (count + 1) * movieFragment.size());
+  for (std::uint64_t i = 0; i < count; ++i) append(file, movieFragment);
+  // The last movie fragment: one more text track fragment, then perhaps the good one.
+  appendFragment(
+      file,
+      [&](std::uint64_t, std::uint64_t dataAt) {
+        const Bytes last = goodLast ? traf({tfhd(kBaseOffset | kDescriptionIndex, 1, {u64(dataAt), u32(1)}), trun(0, 1)})
+                                    : textFragment;
+        return box("moof", {fullBox("mfhd", 0, 0, {u32(2)}), textFragment, last});
+      },
+      u32(kStoredFrame));
+  return {std::move(name), SparseFile::dense(std::move(file)), goodLast ? std::to_string(kStoredFrame) + "\n" : "0\n"};
+}
+
 inline std::vector<BoundsCase> boundsCases() {
   constexpr std::uint64_t kMiB = 1 << 20;
   constexpr std::uint64_t k100GiB = 100ull << 30;
@@ -237,6 +293,13 @@ inline std::vector<BoundsCase> boundsCases() {
   cases.push_back(manyTracksOnlyTheLastGood("20000TracksOnlyTheLastGood", 20000));
   cases.push_back(implicitBasesInOneFragment("4000TrackFragmentsInOneFragment", 4000, 2));
   cases.push_back(timecodeTracksTimesFragments("200TracksTimes200Fragments", 200, 200));
+  cases.push_back(scatteredTimecodeTrackFragments("200TracksTimes200ScatteredFragments", 200, 200));
+  // Fragment metadata read once, in file order, in memory that does not follow it.
+  constexpr double kWalking100MB = 0.5;  // about 0.2 s today
+  cases.push_back({megabytesOfTrackFragments("100MBOfTextTrackFragments", 100, false)});
+  cases.back().extraCpuSeconds = kWalking100MB;
+  cases.push_back({megabytesOfTrackFragments("100MBOfTextTrackFragmentsThenAGoodOne", 100, true)});
+  cases.back().extraCpuSeconds = kWalking100MB;
   return cases;
 }
 
