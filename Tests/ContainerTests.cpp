@@ -38,6 +38,36 @@ TEST(BoxSizes, SixtyFourBitSizeAndUnknownBoxesArePassedOver) {
   EXPECT_EQ(samplesOfTrack(asset, 0), onlySample300());
 }
 
+// The same box with a 64-bit size.
+Bytes widened(const Bytes& box) {
+  return cat({u32(1), Bytes(box.begin() + 4, box.begin() + 8), u64(box.size() + 8), Bytes(box.begin() + 8, box.end())});
+}
+
+TEST(BoxSizes, UnusualButValidSizesKeepTheWalkGoing) {
+  struct Case {
+    const char* name;
+    Bytes file;
+  };
+  const auto movie = [](bool wideMovie, bool wideTrack, bool wideTable) {
+    return movieAfterMedia(sample300(), [=](std::uint64_t start) {
+      const Bytes table = timecodeTable(start);
+      const Bytes track = trak(1, "tmcd", wideTable ? widened(table) : table);
+      const Bytes moov = box("moov", {wideTrack ? widened(track) : track});
+      return wideMovie ? widened(moov) : moov;
+    });
+  };
+  const Bytes empty = box("free");  // exactly as long as its header
+  const Bytes emptyBoxFirst = cat({ftyp(), empty, box("mdat", {sample300()}),
+                                   box("moov", {trak(1, "tmcd", timecodeTable(ftyp().size() + empty.size() + 8))})});
+  const Case cases[] = {
+      {"sixtyFourBitMovie", movie(true, false, false)},
+      {"sixtyFourBitTrack", movie(false, true, false)},
+      {"sixtyFourBitSampleTable", movie(false, false, true)},
+      {"emptyBoxBeforeTheMovie", emptyBoxFirst},
+  };
+  for (const Case& c : cases) EXPECT_EQ(samplesOfTrack(Asset::openBytes(c.file), 0), onlySample300()) << c.name;
+}
+
 TEST(BoxSizes, ZeroSizeAtTopLevelRunsToEndOfFile) {
   Bytes file = timecodeMovie();
   const std::size_t moovAt = file.size() - box("moov", {trak(1, "tmcd", timecodeTable(0))}).size();
@@ -149,6 +179,22 @@ TEST(Tracks, MediaTypeIsTheMediaHandlerNotTheDataHandler) {
   EXPECT_EQ(mediaTypes(Asset::openBytes(file)), (std::vector<std::string>{std::string(4, '\0'), "vide"}));
 }
 
+TEST(Tracks, TheFirstChildOfAKindWins) {
+  // Two handlers in mdia: the first says what the track holds.
+  const Bytes twoHandlers = movieAfterMedia(sample300(), [](std::uint64_t start) {
+    return box("moov", {box("trak", {tkhd(1), box("mdia", {handler("tmcd"), handler("vide"),
+                                                           box("minf", {timecodeTable(start)})})})});
+  });
+  EXPECT_EQ(mediaTypes(Asset::openBytes(twoHandlers)), std::vector<std::string>{"tmcd"});
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(twoHandlers), 0), onlySample300());
+  // Two chunk offset tables in stbl: the second points past the end.
+  const Bytes twoOffsetTables = movieAfterMedia(sample300(), [](std::uint64_t start) {
+    return box("moov", {trak(1, "tmcd", box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 1, 1}}), stszTable({4}),
+                                                     stco({start}), stco({start + 1000000})}))});
+  });
+  EXPECT_EQ(samplesOfTrack(Asset::openBytes(twoOffsetTables), 0), onlySample300());
+}
+
 TEST(SampleTables, ChunksRunsAndDescriptionsAreFollowedInOrder) {
   // Chunk 1: two 'tmcd' samples; chunks 2-3: one 'tc64' sample each; chunk 4: back to 'tmcd'.
   const Bytes media = cat({u32(1), u32(2), u64(3), u64(4), u32(5)});
@@ -190,32 +236,48 @@ TEST(SampleTables, CompactSizeFieldsOfEachWidth) {
 }
 
 TEST(SampleTables, CountsBeyondTheirBoxesAreClipped) {
-  // Each table claims a billion entries. stsc and stco hold one; stsz holds
-  // three, so only the clip of stco keeps chunks 2 and 3 from being read out
-  // of the stsz header that follows it.
-  const Bytes file = movieAfterMedia(sample300(), [](std::uint64_t s) {
-    return box("moov", {trak(1, "tmcd",
-                             box("stbl", {stsd({sampleEntry("tmcd")}),
-                                          fullBox("stsc", 0, 0, {u32(1000000000), u32(1), u32(1), u32(1)}),
-                                          fullBox("stco", 0, 0, {u32(1000000000), u32(s)}),
-                                          fullBox("stsz", 0, 0, {u32(0), u32(1000000000), u32(4), u32(4), u32(4)})}))});
-  });
-  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), onlySample300());
+  struct Case {
+    const char* name;
+    Bytes file;
+  };
+  const Case cases[] = {
+      // Each table claims a billion entries. stsc and stco hold one; stsz
+      // holds three, so only the clip of stco keeps chunks 2 and 3 from being
+      // read out of the stsz header that follows it.
+      {"chunkOffsets", movieAfterMedia(sample300(), [](std::uint64_t s) {
+         return box("moov", {trak(1, "tmcd",
+                                  box("stbl", {stsd({sampleEntry("tmcd")}),
+                                               fullBox("stsc", 0, 0, {u32(1000000000), u32(1), u32(1), u32(1)}),
+                                               fullBox("stco", 0, 0, {u32(1000000000), u32(s)}),
+                                               fullBox("stsz", 0, 0, {u32(0), u32(1000000000), u32(4), u32(4), u32(4)})}))});
+       })},
+      // A chunk of two samples, but stsz holds one size: read past its box,
+      // the second size would be the header of the stco after it.
+      {"sampleSizes", movieAfterMedia(cat({sample300(), zeros(40)}), [](std::uint64_t s) {
+         return box("moov", {trak(1, "tmcd",
+                                  box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 2, 1}}),
+                                               fullBox("stsz", 0, 0, {u32(0), u32(1000000000), u32(4)}), stco({s})}))});
+       })},
+  };
+  for (const Case& c : cases) EXPECT_EQ(samplesOfTrack(Asset::openBytes(c.file), 0), onlySample300()) << c.name;
 }
 
 TEST(SampleTables, ChunkRunEntriesThatDoNotFollowAreIgnored) {
-  // The third stsc entry goes back to chunk 2: chunk 4 stays in the second run.
+  // The third stsc entry goes back to chunk 2, or names chunk 3 again: either
+  // way chunk 4 stays in the second run.
   const Bytes media = cat({u32(1), u32(2), u64(3), u64(4)});
-  const Bytes file = movieAfterMedia(media, [](std::uint64_t s) {
-    return box("moov", {trak(1, "tmcd",
-                             box("stbl", {stsd({sampleEntry("tmcd"), sampleEntry("tc64")}),
-                                          stsc({{1, 1, 1}, {3, 1, 2}, {2, 1, 1}}), stszTable({4, 4, 8, 8}),
-                                          stco({s, s + 4, s + 8, s + 16})}))});
-  });
   const std::vector<Delivered> expected = {{"tmcd", {0, 0, 0, 1}, 4}, {"tmcd", {0, 0, 0, 2}, 4},
                                            {"tc64", {0, 0, 0, 0, 0, 0, 0, 3}, 8},
                                            {"tc64", {0, 0, 0, 0, 0, 0, 0, 4}, 8}};
-  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), expected);
+  for (const std::uint32_t third : {2u, 3u}) {
+    const Bytes file = movieAfterMedia(media, [&](std::uint64_t s) {
+      return box("moov", {trak(1, "tmcd",
+                               box("stbl", {stsd({sampleEntry("tmcd"), sampleEntry("tc64")}),
+                                            stsc({{1, 1, 1}, {3, 1, 2}, {third, 1, 1}}), stszTable({4, 4, 8, 8}),
+                                            stco({s, s + 4, s + 8, s + 16})}))});
+    });
+    EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), expected) << "third entry at chunk " << third;
+  }
 }
 
 TEST(SampleTables, LargeSampleHoldsABoundedPrefix) {
@@ -254,6 +316,22 @@ TEST(SampleTables, OnlyWantedFormatsOfTheirSizeAreDelivered) {
   EXPECT_EQ(samplesOfTrack(asset, 0).size(), 8u);  // asking for everything
 }
 
+TEST(SampleTables, EntriesPastTheirListsCountAreNotUsed) {
+  // Each list counts one entry and holds two; the sample needs the second.
+  const Bytes twoDescriptions = movieAfterMedia(sample300(), [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {fullBox("stsd", 0, 0, {u32(1), sampleEntry("avc1"), sampleEntry("tmcd")}),
+                                          stsc({{1, 1, 2}}), stszTable({4}), stco({s})}))});
+  });
+  const Bytes twoReferences = movieAfterMedia(sample300(), [](std::uint64_t s) {
+    return box("moov", {trak(1, "tmcd",
+                             box("stbl", {stsd({sampleEntry("tmcd", 2)}), stsc({{1, 1, 1}}), stszTable({4}), stco({s})}),
+                             box("dinf", {fullBox("dref", 0, 0, {u32(1), elsewhere("file:///a.mov"), selfContained()})}))});
+  });
+  EXPECT_TRUE(samplesOfTrack(Asset::openBytes(twoDescriptions), 0).empty());
+  EXPECT_TRUE(samplesOfTrack(Asset::openBytes(twoReferences), 0).empty());
+}
+
 TEST(DataReferences, SamplesInAnotherFileHaveNoData) {
   // Description 1 refers to another file, description 2 to this one.
   const Bytes media = cat({u32(1), u32(2)});
@@ -284,15 +362,19 @@ TEST(DataReferences, IndexOutsideTheListHasNoData) {
 }
 
 TEST(EndOfFile, SamplesNotWhollyInTheFileHaveNoData) {
-  // Three samples in one chunk; the third runs past the end of the file.
-  const Bytes media = cat({u32(1), u32(2), u16(0)});
-  const Bytes file = movieBeforeMedia(media, [](std::uint64_t start) {
-    return box("moov", {trak(1, "tmcd",
-                             box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 3, 1}}),
-                                          stszConstant(4, 3), stco({start})}))});
-  });
-  EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0),
-            (std::vector<Delivered>{{"tmcd", {0, 0, 0, 1}, 4}, {"tmcd", {0, 0, 0, 2}, 4}}));
+  // Three samples in one chunk, at the very end of the file; the last two
+  // bytes of the third are there or not.
+  for (const bool whole : {true, false}) {
+    const Bytes media = cat({u32(1), u32(2), whole ? u32(3) : u16(0)});
+    const Bytes file = movieBeforeMedia(media, [](std::uint64_t start) {
+      return box("moov", {trak(1, "tmcd",
+                               box("stbl", {stsd({sampleEntry("tmcd")}), stsc({{1, 3, 1}}),
+                                            stszConstant(4, 3), stco({start})}))});
+    });
+    std::vector<Delivered> expected = {{"tmcd", {0, 0, 0, 1}, 4}, {"tmcd", {0, 0, 0, 2}, 4}};
+    if (whole) expected.push_back({"tmcd", {0, 0, 0, 3}, 4});
+    EXPECT_EQ(samplesOfTrack(Asset::openBytes(file), 0), expected) << (whole ? "whole" : "cut short");
+  }
 }
 
 TEST(LargeFiles, ChunkOffsetPastFourGiB) {
@@ -311,10 +393,14 @@ TEST(EndOfFile, FileCutShortWhileItIsRead) {
   const Bytes file = movieBeforeMedia(cat({zeros(3 * 4096), u32(300)}), [](std::uint64_t start) {
     return box("moov", {trak(1, "tmcd", timecodeTable(start + 3 * 4096))});
   });
-  TempFile temp(file);
-  const Asset asset = Asset::open(temp.path());
-  std::filesystem::resize_file(temp.path(), file.size() - 4096);
-  EXPECT_TRUE(samplesOfTrack(asset, 0).empty());
+  const std::uint64_t sampleAt = file.size() - 4;
+  // Cut a block before the sample, or exactly where the read of the sample starts.
+  for (const std::uint64_t cut : {file.size() - 4096, sampleAt}) {
+    TempFile temp(file);
+    const Asset asset = Asset::open(temp.path());
+    std::filesystem::resize_file(temp.path(), cut);
+    EXPECT_TRUE(samplesOfTrack(asset, 0).empty()) << "cut at " << cut;
+  }
 }
 
 }  // namespace

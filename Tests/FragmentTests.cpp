@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "App/Scan.h"
+
+#include "Support/BoundsCases.h"
 #include "Support/BoxWriter.h"
 #include "Support/Samples.h"
 
@@ -67,6 +70,12 @@ TEST(FragmentBase, EachRuleFindsTheSample) {
          return moof({traf({tfhd(kBaseOffset | kDescriptionIndex, 2, {u64(dataAt), u32(3)}),
                             trun(kSize, 2, {u32(5), u32(5)})}),
                       traf({tfhd(kBaseOffset, 2, {u64(dataAt + 10)}), trun(0, 1)})});
+       }},
+      {"laterFragmentStartsWhereAConstantSizeRunEnds",
+       [](std::uint64_t moofAt, std::uint64_t dataAt) {
+         // Five 2-byte video samples of the track's default size.
+         return moof({traf({tfhd(kDefaultSize, 1, {u32(2)}), trun(kDataOffset, 5, {u32(dataAt - moofAt)})}),
+                      traf({tfhd(0, 2), trun(0, 1)})});
        }},
       {"secondRunWithoutOffset",
        [](std::uint64_t, std::uint64_t dataAt) {
@@ -216,6 +225,12 @@ TEST(FragmentBounds, UntrustedCountsAndOffsets) {
       {"baseOffsetPastTheEnd",
        [](std::uint64_t, std::uint64_t) { return moof({traf({tfhd(kBaseOffset, 2, {u64(1ull << 40)}), trun(0, 1)})}); },
        0},
+      {"runAfterARunCutShortBeforeItsDataOffset",
+       [](std::uint64_t, std::uint64_t at) {
+         // Where the first run would end is unknown, and so is where the second starts.
+         return moof({traf({tfhd(kBaseOffset, 2, {u64(at)}), fullBox("trun", 0, kDataOffset, {u32(1)}), trun(0, 1)})});
+       },
+       0},
       {"headerTooShortForItsFields",
        [](std::uint64_t, std::uint64_t) { return moof({traf({tfhd(kBaseOffset | kDefaultSize, 2, {u32(0)}), trun(0, 1)})}); },
        0},
@@ -224,6 +239,40 @@ TEST(FragmentBounds, UntrustedCountsAndOffsets) {
     EXPECT_EQ(timecodeSamples(fragmentedMovie(defaultMovie(), {{c.moof, u32(300)}})).size(), c.delivered)
         << c.name;
   }
+}
+
+// Bytes in memory that remember where each read started and how much it asked.
+class RecordingSource : public media::ByteSource {
+ public:
+  RecordingSource(const Bytes& bytes, std::vector<std::pair<std::uint64_t, std::size_t>>* reads)
+      : bytes_(bytes), reads_(reads) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    reads_->emplace_back(offset, out.size());
+    const std::size_t count = std::min<std::uint64_t>(out.size(), bytes_.size() - offset);
+    std::copy_n(bytes_.begin() + std::ptrdiff_t(offset), count, out.begin());
+    return count;
+  }
+
+ private:
+  const Bytes& bytes_;
+  std::vector<std::pair<std::uint64_t, std::size_t>>* reads_;
+};
+
+TEST(FragmentScan, EachByteIsReadOnceInFileOrderWhateverTheTracks) {
+  // 64 timecode tracks with a track fragment in each of 64 movie fragments,
+  // more than the reader's cache holds; only the last holds a timecode sample.
+  const BoundsCase shape = scatteredTimecodeTrackFragments("scattered", 64, 64);
+  const Bytes& file = shape.file.pieces.front().bytes;
+  std::vector<std::pair<std::uint64_t, std::size_t>> reads;
+  EXPECT_EQ(scanTimecodeTracks(Asset(std::make_unique<RecordingSource>(file, &reads))), kStoredFrame);
+  std::uint64_t asked = 0, reached = 0;
+  for (const auto& [offset, size] : reads) {
+    EXPECT_GE(offset, reached) << "a read went back";
+    reached = offset + size;
+    asked += size;
+  }
+  EXPECT_LE(asked, file.size() + 16 * 1024);
 }
 
 TEST(FragmentTracks, VersionOneTrackHeaderKeepsTheIdAfterWideTimes) {

@@ -86,6 +86,17 @@ TEST(Scan, GivesUpAfterAThousandSamplesThatDoNotDecode) {
   };
   EXPECT_EQ(scan(movie(999)), 300u);
   EXPECT_EQ(scan(movie(1000)), std::nullopt);
+
+  // tc64 samples of 4 bytes are too short to try, however many there are.
+  const Bytes media = cat({zeros(4 * 1000), u32(300)});
+  const Bytes shortSamples = movieAfterMedia(media, [](std::uint64_t start) {
+    std::vector<std::uint32_t> sizes(1000, 4);
+    sizes.push_back(4);
+    return box("moov", {trak(1, "tmcd", box("stbl", {stsd({sampleEntry("tc64"), sampleEntry("tmcd")}),
+                                                     stsc({{1, 1000, 1}, {2, 1, 2}}), stszTable(sizes),
+                                                     stco({start, start + 4000})}))});
+  });
+  EXPECT_EQ(scan(shortSamples), 300u);
 }
 
 TEST(Scan, DisabledTrackIsScannedLikeAnyOther) {

@@ -57,8 +57,12 @@ void FragmentSamples::begin() {
 }
 
 FragmentSamples::Followed* FragmentSamples::find(std::uint32_t trackId) {
-  // Most track fragments are of the track before them.
-  if (lastFound_ != nullptr && lastFound_->trackId == trackId) return lastFound_;
+  // Most track fragments are of the track before them, or of the next track.
+  if (lastFound_ != nullptr) {
+    if (lastFound_->trackId == trackId) return lastFound_;
+    Followed* after = lastFound_ + 1;
+    if (after != followed_.data() + followed_.size() && after->trackId == trackId) return lastFound_ = after;
+  }
   const auto found = std::lower_bound(followed_.begin(), followed_.end(), trackId,
                                       [](const Followed& track, std::uint32_t id) { return track.trackId < id; });
   if (found == followed_.end() || found->trackId != trackId) return nullptr;
@@ -90,17 +94,21 @@ std::optional<FragmentSamples::Step> FragmentSamples::step() {
       walk_->dataOfLastEndsAt(fragmentRuns_->dataEnd());
     }
     current_ = nullptr;
-    const std::optional<TrackFragment> fragment = walk_->next();
-    if (!fragment) break;
+    const TrackFragment* fragment = walk_->next();
+    if (fragment == nullptr) break;
     current_ = find(fragment->trackId());
     if (current_ == nullptr || !current_->following) continue;
-    const FragmentDefaults defaults = walk_->resolve(*fragment);
     // Every run of a track fragment has its description.
-    if (!tellPassedOver_ && runs_.rejects(current_->descriptions.find(defaults.descriptionIndex))) {
-      current_ = nullptr;
-      continue;
+    if (!tellPassedOver_) {
+      const std::uint32_t descriptionIndex = walk_->descriptionIndexOf(*fragment);
+      if (descriptionIndex == current_->rejectedDescription ||
+          runs_.rejects(current_->descriptions.find(descriptionIndex))) {
+        current_->rejectedDescription = descriptionIndex;
+        current_ = nullptr;
+        continue;
+      }
     }
-    fragmentRuns_.emplace(walk_->bytes(), *fragment, defaults);
+    fragmentRuns_.emplace(walk_->bytes(), *fragment, walk_->resolve(*fragment));
     inRun_ = false;
   }
   finish();

@@ -57,6 +57,9 @@ class FragmentSamples {
     std::size_t position = 0;
     SampleDescriptions descriptions;
     bool following = true;
+    // The description of the last track fragment passed over untold, none
+    // of whose samples can be delivered.
+    std::optional<std::uint32_t> rejectedDescription;
   };
 
   // On the first step: drops the tracks whose ID an earlier track has, and

@@ -61,25 +61,30 @@ std::optional<std::uint64_t> offsetFrom(std::uint64_t base, std::int32_t offset)
 }
 
 // What a walk over a track fragment's children finds: it stops once it has
-// met the first of each.
+// met the first header and a run that claims samples.
 struct Contents {
   bool hasHeader = false;  // the first tfhd is whole
   TrackFragmentHeader header;
   std::optional<std::uint64_t> runsBegin;  // where the first run starts
+  bool claimsSamples = false;  // some run claims at least one sample
 };
 
 Contents readContents(const ByteView& bytes, const Box& trackFragment) {
   Contents contents;
   bool headerSeen = false;
   BasicChildBoxes<ByteView> children(bytes, trackFragment);
-  while (!(headerSeen && contents.runsBegin)) {
+  while (!(headerSeen && contents.claimsSamples)) {
     const std::optional<Box> child = children.next();
     if (!child) break;
     if (child->type == fourCC("tfhd") && !headerSeen) {
       headerSeen = true;
       contents.hasHeader = readHeader(bytes, *child, contents.header);
     }
-    if (child->type == fourCC("trun") && !contents.runsBegin) contents.runsBegin = child->offset;
+    if (child->type != fourCC("trun")) continue;
+    if (!contents.runsBegin) contents.runsBegin = child->offset;
+    BasicFields<ByteView> fields(bytes, *child);
+    // Version and flags, then the sample count.
+    contents.claimsSamples = static_cast<std::uint32_t>(fields.u64().value_or(0)) > 0;
   }
   return contents;
 }
@@ -119,19 +124,23 @@ MovieFragments::MovieFragments(const ByteReader& file, std::uint64_t firstFragme
       topLevel_(file, firstFragment, file.size(), ChildBoxes::Level::Top),
       bytes_(file) {}
 
+const FragmentDefaults& MovieFragments::defaultsOf(std::uint32_t trackId) {
+  // Most track fragments are of the track before them.
+  if (!lastLookedUp_ || lastLookedUp_->first != trackId) lastLookedUp_.emplace(trackId, defaults_.find(trackId));
+  return lastLookedUp_->second;
+}
+
+std::uint32_t MovieFragments::descriptionIndexOf(const TrackFragment& fragment) {
+  const TrackFragmentHeader& header = fragment.header;
+  if ((header.flags & kDescriptionIndexPresent) != 0) return header.descriptionIndex;
+  return defaultsOf(header.trackId).descriptionIndex;
+}
+
 FragmentDefaults MovieFragments::resolve(const TrackFragment& fragment) {
   const TrackFragmentHeader& header = fragment.header;
-  const bool hasIndex = (header.flags & kDescriptionIndexPresent) != 0;
-  const bool hasSize = (header.flags & kDefaultSizePresent) != 0;
-  // Looked up only where the header leaves something out, and most track
-  // fragments are of the track before them.
-  if (hasIndex && hasSize) return {.descriptionIndex = header.descriptionIndex, .sampleSize = header.sampleSize};
-  if (!lastLookedUp_ || lastLookedUp_->first != header.trackId) {
-    lastLookedUp_.emplace(header.trackId, defaults_.find(header.trackId));
-  }
-  const FragmentDefaults defaults = lastLookedUp_->second;
-  return {.descriptionIndex = hasIndex ? header.descriptionIndex : defaults.descriptionIndex,
-          .sampleSize = hasSize ? header.sampleSize : defaults.sampleSize};
+  return {.descriptionIndex = descriptionIndexOf(fragment),
+          .sampleSize = (header.flags & kDefaultSizePresent) != 0 ? header.sampleSize
+                                                                  : defaultsOf(header.trackId).sampleSize};
 }
 
 bool MovieFragments::nextMovieFragment() {
@@ -153,11 +162,11 @@ bool MovieFragments::nextMovieFragment() {
   }
 }
 
-std::optional<TrackFragment> MovieFragments::next() {
+const TrackFragment* MovieFragments::next() {
   for (;;) {
     const std::optional<Box> box = trackFragments_.next();
     if (!box) {
-      if (!nextMovieFragment()) return std::nullopt;
+      if (!nextMovieFragment()) return nullptr;
       continue;
     }
     if (box->type != fourCC("traf")) continue;
@@ -183,7 +192,7 @@ std::optional<TrackFragment> MovieFragments::next() {
     }
     lastWithRuns_ = TrackFragment{.header = header, .base = *base, .box = *box, .runsBegin = *contents.runsBegin};
     lastDataEnd_.reset();
-    return lastWithRuns_;
+    if (contents.claimsSamples) return &*lastWithRuns_;
   }
 }
 

@@ -65,9 +65,9 @@ class MovieFragments {
  public:
   MovieFragments(const ByteReader& file, std::uint64_t firstFragment, FragmentDefaultsTable defaults);
 
-  // The next track fragment that has runs and whose data can be placed;
-  // nothing after the last.
-  std::optional<TrackFragment> next();
+  // The next track fragment whose runs claim samples and whose data can be
+  // placed; nothing after the last. It stays valid until the next call.
+  const TrackFragment* next();
 
   // The bytes of the movie fragment the last track fragment is in; they stay
   // valid until the next call of next().
@@ -75,6 +75,8 @@ class MovieFragments {
   // The fragment's description index and sample size: its header's, or its
   // track's defaults where the header says nothing.
   FragmentDefaults resolve(const TrackFragment& fragment);
+  // The same for the description index alone.
+  std::uint32_t descriptionIndexOf(const TrackFragment& fragment);
   // Says where the data of the track fragment next() gave last ends, found
   // by reading all its runs, so that the walk need not read them again.
   void dataOfLastEndsAt(std::optional<std::uint64_t> end);
@@ -85,6 +87,7 @@ class MovieFragments {
  private:
   // Makes the next movie fragment current; false when there is none.
   bool nextMovieFragment();
+  const FragmentDefaults& defaultsOf(std::uint32_t trackId);
 
   const ByteReader* file_;
   FragmentDefaultsTable defaults_;

@@ -296,6 +296,8 @@ inline std::vector<BoundsCase> boundsCases() {
   cases.push_back(scatteredTimecodeTrackFragments("200TracksTimes200ScatteredFragments", 200, 200));
   // Fragment metadata read once, in file order, in memory that does not follow it.
   constexpr double kWalking100MB = 0.5;  // about 0.2 s today
+  cases.push_back({megabytesOfTrackFragments("25MBOfTextTrackFragments", 25, false)});
+  cases.back().extraCpuSeconds = kWalking100MB / 4;
   cases.push_back({megabytesOfTrackFragments("100MBOfTextTrackFragments", 100, false)});
   cases.back().extraCpuSeconds = kWalking100MB;
   cases.push_back({megabytesOfTrackFragments("100MBOfTextTrackFragmentsThenAGoodOne", 100, true)});
