@@ -20,6 +20,7 @@ TEST(Fixtures, StoredFrameNumbers) {
       {"ntsc-drop-60.mov", 215788}, // 01:00:00;04 at 59.94 drop-frame
       {"thirty.mov", 1358909},      // 12:34:56:29 at 30
       {"no-timecode.mp4", std::nullopt},
+      {"mpeg2-gop.mov", std::nullopt},  // a timecode only in the video's GOP header
       // Fragmented: the timecode sample is in the first moof, not in moov.
       {"frag-empty-moov.mp4", 900000},  // explicit base data offsets
       {"frag-base-moof.mov", 900000},   // bases relative to the moof

@@ -1,99 +1,77 @@
 // ostrel-explain: says why ostrel gives the answer it gives for a movie, and
-// shows that answer as a timecode.
+// shows that answer as a timecode; over many files and folders at once, as
+// text for people or as JSON Lines or CSV for pipelines.
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <iostream>
-#include <span>
-#include <string_view>
+#include <string>
+#include <vector>
 
-#include "Explain.h"
-#include "Media/Asset.h"
+#include <CLI/CLI.hpp>
+
+#include "Batch.h"
+#include "Walk.h"
 
 namespace {
 
-constexpr std::string_view kUsage = "usage: ostrel-explain [--json] FILE\n";
-constexpr std::string_view kHelp =
-    "Explains the frame number that ostrel prints for a QuickTime or MP4 movie:\n"
-    "the container, each track in order, each timecode track's sample\n"
-    "descriptions and the samples passed over with the reason why, and the\n"
-    "sample that answered, as a frame number and as a timecode. The last line,\n"
-    "'answer: N', is what ostrel prints for the same file.\n"
+constexpr const char* kDescription =
+    "Explains the frame number that ostrel prints for each QuickTime or MP4 movie\n"
+    "given: the container, each track in order, each timecode track's sample\n"
+    "descriptions, the samples passed over with the reason why, and each timecode\n"
+    "track's first sample that decodes, as a frame number and as a timecode. The\n"
+    "last line of each, 'answer: N', is what ostrel prints for the same file.\n"
     "\n"
-    "  --json     the same facts as one JSON object\n"
-    "  --help     show this help\n"
-    "  --version  show the version\n";
+    "A folder is read recursively: its regular files named .mov, .mp4, .m4v, .3gp\n"
+    "or .3g2 (any case), in name order; symbolic links inside it are not followed.";
 
-// Why the file cannot be read, or nothing when it can. A FIFO or device is
-// never opened: opening may block, or take data from a writer.
-std::optional<std::string> unreadable(const char* path) {
-  struct stat status {};
-  if (::stat(path, &status) != 0) return std::strerror(errno);
-  if (!S_ISREG(status.st_mode)) return S_ISDIR(status.st_mode) ? "is a directory" : "not a regular file";
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::strerror(errno);
-  ::close(fd);
-  return std::nullopt;
+unsigned processors() {
+  cpu_set_t usable;
+  if (::sched_getaffinity(0, sizeof usable, &usable) == 0 && CPU_COUNT(&usable) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&usable));
+  }
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
-int run(std::span<const char* const> arguments) {
-  bool json = false;
-  const char* path = nullptr;
-  bool optionsDone = false;
-  for (const char* argument : arguments.subspan(1)) {
-    const std::string_view word(argument);
-    if (!optionsDone && word == "--") {
-      optionsDone = true;
-    } else if (!optionsDone && word == "--help") {
-      std::cout << kUsage << "\n" << kHelp;
-      return 0;
-    } else if (!optionsDone && word == "--version") {
-      std::cout << "ostrel-explain " OSTREL_VERSION "\n";
-      return 0;
-    } else if (!optionsDone && word == "--json") {
-      json = true;
-    } else if (!optionsDone && word.size() > 1 && word[0] == '-') {
-      std::cerr << "ostrel-explain: unknown option " << word << "\n" << kUsage;
-      return 2;
-    } else if (path != nullptr) {
-      std::cerr << "ostrel-explain: one file at a time\n" << kUsage;
-      return 2;
-    } else {
-      path = argument;
-    }
+int run(int argc, char** argv) {
+  CLI::App app(kDescription, "ostrel-explain");
+  app.set_version_flag("--version", "ostrel-explain " OSTREL_VERSION);
+  bool json = false, csv = false, everyFile = false, quiet = false;
+  unsigned jobs = processors();
+  std::vector<std::string> paths;
+  CLI::Option* jsonOption = app.add_flag("--json", json, "one JSON object a file, a line each (JSON Lines)");
+  app.add_flag("--csv", csv, "CSV (RFC 4180): a header line, then a row a file")->excludes(jsonOption);
+  app.add_option("-j,--jobs", jobs, "files read at once (default: the number of CPUs)")
+      ->check(CLI::Range(1u, 1024u));
+  app.add_flag("--all-files", everyFile, "in folders, read every regular file, not only movies by name");
+  app.add_flag("-q,--quiet", quiet, "no progress line");
+  app.add_option("path", paths, "movie files, and folders to read recursively")->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : 2;
   }
-  if (path == nullptr) {
-    std::cerr << kUsage;
-    return 2;
-  }
-  if (const std::optional<std::string> why = unreadable(path)) {
-    std::cerr << "ostrel-explain: " << path << ": " << *why << "\n";
-    return 1;
-  }
-  const ostrel::media::Asset asset = ostrel::media::Asset::open(path);
-  const ostrel::explain::Explanation explanation = ostrel::explain::explain(asset, path);
-  if (json) {
-    ostrel::explain::printJson(explanation, std::cout);
-  } else {
-    ostrel::explain::printText(explanation, std::cout);
-  }
-  std::cout.flush();
-  if (!std::cout) {
-    std::cerr << "ostrel-explain: cannot write the explanation\n";
-    return 1;
-  }
-  return 0;
+
+  ostrel::explain::Walk walk(std::move(paths), everyFile);
+  const ostrel::explain::BatchOptions options{
+      .format = json ? ostrel::explain::Format::Json
+                     : csv ? ostrel::explain::Format::Csv : ostrel::explain::Format::Text,
+      .jobs = jobs,
+      .progress = !quiet && ::isatty(STDERR_FILENO) == 1,
+  };
+  return ostrel::explain::runBatch(walk, options);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that went away ends the run at once, without a message.
+  ::signal(SIGPIPE, SIG_DFL);
   try {
-    return run(std::span<const char* const>(argv, static_cast<std::size_t>(argc)));
+    return run(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "ostrel-explain: " << error.what() << "\n";
     return 1;

@@ -72,17 +72,32 @@ class MemorySource final : public ByteSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> openFileSource(const std::filesystem::path& path) {
+std::unique_ptr<ByteSource> openFileSource(const std::filesystem::path& path, int* why) {
+  int ignored = 0;
+  int& error = why != nullptr ? *why : ignored;
+  const auto notRegular = [&error](const struct stat& status) {
+    error = S_ISDIR(status.st_mode) ? EISDIR : 0;
+    return nullptr;
+  };
   // Opening a FIFO would release a writer blocked in its own open, so the
   // type is checked before the open; and again on the descriptor, for a file
   // replaced in between. Non-blocking, so that such a file cannot stall the open.
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) return nullptr;
-  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+  if (::stat(path.c_str(), &status) != 0) {
+    error = errno;
     return nullptr;
   }
+  if (!S_ISREG(status.st_mode)) return notRegular(status);
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) {
+    error = errno;
+    return nullptr;
+  }
+  if (::fstat(fd.get(), &status) != 0) {
+    error = errno;
+    return nullptr;
+  }
+  if (!S_ISREG(status.st_mode) || status.st_size < 0) return notRegular(status);
   return std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(status.st_size));
 }
 

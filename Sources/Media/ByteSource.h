@@ -22,8 +22,10 @@ class ByteSource {
 };
 
 // Opens a regular file for reading. Anything else (a directory, FIFO, socket
-// or device) and any failure give no source; opening never blocks.
-std::unique_ptr<ByteSource> openFileSource(const std::filesystem::path& path);
+// or device) and any failure give no source; opening never blocks. Why, when
+// asked: the errno value of the failure, EISDIR for a directory, or 0 for
+// any other file that is not a regular file.
+std::unique_ptr<ByteSource> openFileSource(const std::filesystem::path& path, int* why = nullptr);
 
 // Bytes in memory that the caller keeps alive for as long as the source.
 std::unique_ptr<ByteSource> memorySource(std::span<const std::uint8_t> bytes);

@@ -23,6 +23,10 @@ ff -f lavfi -i testsrc=size=32x32:rate=60000/1001 $small -timecode "01:00:00;04"
 ff -f lavfi -i testsrc=size=32x32:rate=30 $small -timecode "12:34:56:29" thirty.mov
 # No timecode track at all.
 ff -f lavfi -i testsrc=size=32x32:rate=25 $small no-timecode.mp4
+# MPEG-2 video whose group of pictures header holds 01:02:03:04, and no
+# timecode track (made with ffmpeg 5.1.9).
+ff -f lavfi -i testsrc=size=32x32:rate=25 -frames:v 2 -c:v mpeg2video -flags:v +bitexact \
+   -timecode 01:02:03:04 -write_tmcd 0 mpeg2-gop.mov
 
 # Fragmented movies: the timecode sample is in the first moof, not in moov.
 # Explicit base data offsets in each tfhd:
