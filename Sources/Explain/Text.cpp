@@ -129,7 +129,7 @@ void printText(const Explanation& e, std::ostream& out) {
     }
     if (a.reading.asStored) {
       out << "timecode as stored: " << *a.reading.asStored << " (counted in " << a.description->framesPerSecond
-          << "s, as the description's counter says, as other tools show it)\n";
+          << "s, as the description's counter says; other tools show this one)\n";
     }
     for (const std::string& warning : a.warnings) out << "warning: " << warning << "\n";
   } else if (const std::optional<std::string> why = e.reason()) {

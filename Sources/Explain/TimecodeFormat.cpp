@@ -59,7 +59,7 @@ TimecodeReading TimecodeReading::of(StartFrame frame, const TimecodeDescription&
                           std::to_string(d.frameDuration) + "/" + std::to_string(d.timeScale) + " makes " +
                           rateString(*rate) + " fps; the timecode counts in " + std::to_string(reading.countedIn) +
                           "s" + (reading.dropFrame ? ", drop-frame," : "") + " as the frame duration says";
-    if (reading.asStored) warning += ", and reads " + *reading.asStored + " counted as the counter says";
+    if (reading.asStored) warning += ", and the timecode as stored is the counter's reading";
     reading.warnings.push_back(warning);
   }
   if (!reading.timecode) {
